@@ -1,0 +1,17 @@
+#include "host/entry.h"
+
+#include "host/host_api.h"
+#include "settings/settings.h"
+
+HINSTANCE g_instance = NULL;
+
+extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID /*reserved*/)
+{
+    g_instance = instance;
+    if (reason != DLL_PROCESS_ATTACH)
+        return TRUE;
+    if (!g_host.Bind())
+        return FALSE;
+    LoadSettings(instance);
+    return TRUE;
+}

@@ -1,0 +1,22 @@
+// The plug-in's standard message box, the system error text, and the plug-in's name.
+#pragma once
+
+#include <windows.h>
+
+#define PLUGIN_NAME "Zandrel S/MIME Plug-in"
+#define PLUGIN_VENDOR "Zandrel S/MIME Plug-in Developers"
+#define PLUGIN_VERSION "v0.9.2 build at " __DATE__ " " __TIME__
+#define PLUGIN_DESCRIPTION "Enables Zandrel to use S/MIME"
+
+// The caption of every ordinary message box ("message").
+#define MESSAGE_CAPTION "メッセージ"
+
+// A modal box without owner, caption "メッセージ", information icon, topmost, OK only.
+void ShowMessage(LPCSTR text);
+
+// The system's text for the calling thread's last error, or null when it has none.
+// The text stays valid until the next call.
+LPCSTR LastErrorText();
+
+// Shows LastErrorText() in its own box (nothing when the system has no text).
+void ShowLastErrorText();

@@ -1,0 +1,53 @@
+// What happens when the user opens a received message.
+#include <string.h>
+
+#include "host/host_api.h"
+#include "host/plugin_interface.h"
+#include "incoming/classify.h"
+#include "incoming/decrypt_verify.h"
+#include "settings/settings.h"
+
+static const char kNotice[] =
+    "これはS/MIMEのメッセージです。ツール＞S/MIME 復号/検証を実行してください\n\n";
+
+// A local mailbox path has at least two backslashes; a remote one does not.
+static bool IsLocalFolder(const char* path)
+{
+    if (path == NULL)
+        return false;
+    int count = 0;
+    for (const char* p = path; *p != '\0'; ++p)
+        if (*p == '\\')
+            ++count;
+    return count >= 2;
+}
+
+static void ActOnReceivingBehavior(int kind)
+{
+    const char* behavior = g_settings.receivingBehavior;
+    if (strcmp(behavior, "Popup") == 0) {
+        int answer = MessageBoxA(NULL, "このメッセージはS/MIMEメールです\n検証しますか?", "NOTICE!",
+                                 MB_YESNO | MB_ICONINFORMATION | MB_TOPMOST);
+        if (answer == IDYES)
+            DecryptVerifyCommand();
+    } else if (strcmp(behavior, "AutoVerify") == 0) {
+        DecryptVerifyCommand();
+    } else if (strcmp(behavior, "AddNotice") == 0) {
+        if (kind != SMIME_MULTIPART_SIGNED)
+            g_host.SetText(-2, kNotice);
+    }
+}
+
+int WINAPI ZDC_OnOpenMail(LPCSTR)
+{
+    if (!IsLocalFolder(g_host.GetCurrentFolder()))
+        return 0;
+    char* source = g_host.GetSource(NULL);
+    if (source == NULL)
+        return 0;
+    int kind = ClassifySmimeMessage(source);
+    if (kind != SMIME_NONE)
+        ActOnReceivingBehavior(kind);
+    g_host.Free(source);
+    return 0;
+}

@@ -1,0 +1,9 @@
+// Base64 of RFC 2045, encoded in lines of 60 characters joined by CR LF.
+#pragma once
+
+#include <windows.h>
+
+// A new NUL-terminated text (free()), or null; *length is 0 then.
+char* Base64Encode(const BYTE* data, DWORD count, DWORD* length);
+// New bytes (free()), or null for an empty text or no memory (*count untouched then).
+BYTE* Base64Decode(const char* text, DWORD* count);

@@ -1,0 +1,15 @@
+#pragma once
+
+#include <windows.h>
+
+#include "incoming/smime_result.h"
+
+class MimePart;
+
+int SignDetached(HWND window, LPARAM value, SmimeResult* result);
+char* BuildSignedFirstPart(const char* source);
+MimePart* BuildSignedOuterPart(const char* source, const char* kind, const char* boundary);
+int SignOpaque(HWND window, LPARAM value, SmimeResult* result);
+
+void WINAPI OnSignCommand(HWND window, LPARAM value);
+void WINAPI OnSignEncryptCommand(HWND window, LPARAM value);

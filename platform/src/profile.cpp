@@ -1,0 +1,236 @@
+// Initialisation files as GetPrivateProfileStringA / WritePrivateProfileStringA
+// treat them: "[section]" headers and "key=value" lines, names compared
+// without regard to case, blanks around names and values ignored, a value in
+// matching quotes read without them, other lines kept as they are.
+#include <stdio.h>
+#include <string.h>
+#include <strings.h>
+
+#include <string>
+#include <vector>
+
+#include <windows.h>
+
+namespace {
+
+std::string Trim(const std::string& text)
+{
+    size_t begin = text.find_first_not_of(" \t\r\n");
+    if (begin == std::string::npos)
+        return std::string();
+    size_t end = text.find_last_not_of(" \t\r\n");
+    return text.substr(begin, end - begin + 1);
+}
+
+bool ReadLines(const char* file, std::vector<std::string>& lines)
+{
+    FILE* f = fopen(file, "rb");
+    if (f == nullptr)
+        return false;
+    std::string content;
+    char chunk[4096];
+    size_t n;
+    while ((n = fread(chunk, 1, sizeof chunk, f)) > 0)
+        content.append(chunk, n);
+    fclose(f);
+    size_t start = 0;
+    while (start < content.size()) {
+        size_t end = content.find('\n', start);
+        if (end == std::string::npos)
+            end = content.size();
+        std::string line = content.substr(start, end - start);
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        lines.push_back(line);
+        start = end + 1;
+    }
+    return true;
+}
+
+bool WriteLines(const char* file, const std::vector<std::string>& lines)
+{
+    FILE* f = fopen(file, "wb");
+    if (f == nullptr)
+        return false;
+    bool ok = true;
+    for (const std::string& line : lines) {
+        ok = ok && fwrite(line.data(), 1, line.size(), f) == line.size();
+        ok = ok && fwrite("\r\n", 1, 2, f) == 2;
+    }
+    return fclose(f) == 0 && ok;
+}
+
+// The section name of a "[name]" line, or false for any other line.
+bool SectionName(const std::string& line, std::string& name)
+{
+    std::string trimmed = Trim(line);
+    if (trimmed.size() < 2 || trimmed[0] != '[')
+        return false;
+    size_t close = trimmed.find(']');
+    if (close == std::string::npos)
+        return false;
+    name = Trim(trimmed.substr(1, close - 1));
+    return true;
+}
+
+// The key and raw value of a "key=value" line.
+bool KeyValue(const std::string& line, std::string& key, std::string& value)
+{
+    std::string trimmed = Trim(line);
+    if (trimmed.empty() || trimmed[0] == ';')
+        return false;
+    size_t equals = line.find('=');
+    if (equals == std::string::npos)
+        return false;
+    key = Trim(line.substr(0, equals));
+    value = Trim(line.substr(equals + 1));
+    return true;
+}
+
+bool SameName(const std::string& a, const char* b)
+{
+    return strcasecmp(a.c_str(), b) == 0;
+}
+
+std::string Unquote(const std::string& value)
+{
+    if (value.size() >= 2 && (value[0] == '"' || value[0] == '\'') && value.back() == value[0])
+        return value.substr(1, value.size() - 2);
+    return value;
+}
+
+DWORD CopyOut(const std::string& text, LPSTR buffer, DWORD size)
+{
+    if (buffer == nullptr || size == 0)
+        return 0;
+    DWORD length = (DWORD)text.size();
+    if (length > size - 1)
+        length = size - 1;
+    memcpy(buffer, text.data(), length);
+    buffer[length] = '\0';
+    return length;
+}
+
+// Section and key names double-zero-terminated, as Windows lists them.
+DWORD CopyList(const std::vector<std::string>& names, LPSTR buffer, DWORD size)
+{
+    if (buffer == nullptr || size < 2) {
+        if (buffer != nullptr && size == 1)
+            buffer[0] = '\0';
+        return 0;
+    }
+    DWORD used = 0;
+    for (const std::string& name : names) {
+        if (used + name.size() + 2 > size)
+            break;
+        memcpy(buffer + used, name.c_str(), name.size() + 1);
+        used += (DWORD)name.size() + 1;
+    }
+    buffer[used] = '\0';
+    return used;
+}
+
+}  // namespace
+
+extern "C" {
+
+DWORD WINAPI GetPrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR defaultValue,
+                                      LPSTR buffer, DWORD size, LPCSTR file)
+{
+    std::vector<std::string> lines;
+    bool haveFile = file != nullptr && ReadLines(file, lines);
+    std::vector<std::string> names;
+    std::string current;
+    bool inSection = false;
+    for (const std::string& line : lines) {
+        std::string name, k, v;
+        if (SectionName(line, name)) {
+            current = name;
+            inSection = section != nullptr && SameName(name, section);
+            if (section == nullptr)
+                names.push_back(name);
+            continue;
+        }
+        if (!inSection || !KeyValue(line, k, v))
+            continue;
+        if (key == nullptr)
+            names.push_back(k);
+        else if (SameName(k, key))
+            return CopyOut(Unquote(v), buffer, size);
+    }
+    if (section == nullptr || key == nullptr)
+        return CopyList(names, buffer, size);
+    (void)haveFile;
+    SetLastError(ERROR_FILE_NOT_FOUND);
+    // Windows drops trailing blanks of the default.
+    std::string fallback = defaultValue != nullptr ? defaultValue : "";
+    size_t end = fallback.find_last_not_of(' ');
+    fallback.erase(end == std::string::npos ? 0 : end + 1);
+    return CopyOut(fallback, buffer, size);
+}
+
+BOOL WINAPI WritePrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR value, LPCSTR file)
+{
+    if (section == nullptr || file == nullptr) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    std::vector<std::string> lines;
+    ReadLines(file, lines);
+
+    // Find the section's header and the end of its lines.
+    size_t header = lines.size(), end = lines.size();
+    for (size_t i = 0; i < lines.size(); ++i) {
+        std::string name;
+        if (!SectionName(lines[i], name))
+            continue;
+        if (header != lines.size()) {
+            end = i;
+            break;
+        }
+        if (SameName(name, section))
+            header = i;
+    }
+
+    if (key == nullptr) {  // delete the whole section
+        if (header != lines.size())
+            lines.erase(lines.begin() + header, lines.begin() + end);
+        return WriteLines(file, lines) ? TRUE : FALSE;
+    }
+
+    if (header == lines.size()) {
+        if (value == nullptr)
+            return TRUE;
+        lines.push_back(std::string("[") + section + "]");
+        header = lines.size() - 1;
+        end = lines.size();
+    }
+    size_t found = end;
+    for (size_t i = header + 1; i < end; ++i) {
+        std::string k, v;
+        if (KeyValue(lines[i], k, v) && SameName(k, key)) {
+            found = i;
+            break;
+        }
+    }
+    std::string entry = std::string(key) + "=" + (value != nullptr ? value : "");
+    if (found != end) {
+        if (value == nullptr)
+            lines.erase(lines.begin() + found);
+        else
+            lines[found] = entry;
+    } else if (value != nullptr) {
+        // After the section's last non-blank line.
+        size_t at = end;
+        while (at > header + 1 && Trim(lines[at - 1]).empty())
+            --at;
+        lines.insert(lines.begin() + at, entry);
+    }
+    if (!WriteLines(file, lines)) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    return TRUE;
+}
+
+}  // extern "C"
