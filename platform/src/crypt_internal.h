@@ -1,0 +1,38 @@
+// What the certificate-store side and the message side of the crypt32
+// layer share. A PCCERT_CONTEXT handed out by this layer always points at
+// the `context` member of a CertContextImpl.
+#pragma once
+
+#include <openssl/evp.h>
+#include <openssl/x509.h>
+
+#include <windows.h>
+#include <wincrypt.h>
+
+struct CertStoreImpl;
+
+struct CertContextImpl {
+    CERT_CONTEXT context;   // first member: PCCERT_CONTEXT points here
+    CERT_INFO info;         // context.pCertInfo points here; its blobs point into `der`
+    X509* x509;             // owned
+    EVP_PKEY* privateKey;   // owned; null when no private key is associated
+    int refCount;
+    CertStoreImpl* store;   // the store the context was taken from, or null
+};
+
+CertContextImpl* CertImpl(PCCERT_CONTEXT context);
+
+// The OpenSSL certificate behind a context (borrowed).
+X509* CertX509(PCCERT_CONTEXT context);
+
+// The private key associated with the certificate, or null (borrowed).
+// For a certificate of "MY" it is read from the store's key file on first use.
+EVP_PKEY* CertPrivateKey(PCCERT_CONTEXT context);
+
+// A new context for a copy of the certificate (refcount 1, no store), or null.
+PCCERT_CONTEXT NewCertContext(X509* x509, EVP_PKEY* privateKey);
+
+// An in-memory store (nothing persisted), as a message's own certificate store.
+HCERTSTORE OpenMemoryStore();
+// Adds a copy of the certificate to a memory store; returns FALSE on failure.
+BOOL AddX509ToMemoryStore(HCERTSTORE store, X509* x509);
