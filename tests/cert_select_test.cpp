@@ -34,8 +34,9 @@ protected:
     }
     void TearDown() override
     {
-        if (store_ != NULL)
+        if (store_ != NULL) {
             EXPECT_TRUE(CertCloseStore(store_, CERT_CLOSE_STORE_CHECK_FLAG));
+        }
     }
 
     // The subject of what the e-mail search finds, "" for none.
