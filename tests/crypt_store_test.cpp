@@ -431,7 +431,7 @@ TEST_F(StoreTest, ContextCarriesTheCertificateInfo)
     EXPECT_EQ(info->SerialNumber.pbData[2], 0x2A);
     ASSERT_GE(info->Subject.cbData, 2u);
     EXPECT_EQ(info->Subject.pbData[0], 0x30);
-    EXPECT_EQ(info->cExtension, 2u);
+    EXPECT_EQ(info->cExtension, 4u);  // and the key identifiers
     EXPECT_STREQ(info->rgExtension[0].pszObjId, szOID_KEY_USAGE);
     EXPECT_TRUE(info->rgExtension[0].fCritical);
     EXPECT_STREQ(info->rgExtension[1].pszObjId, szOID_SUBJECT_ALT_NAME2);
