@@ -3,9 +3,14 @@
 // and hostile input.
 #include "support/crypt_msg_helpers.h"
 
+#include <stdlib.h>
 #include <string.h>
 
+#include <algorithm>
+
 #include <gtest/gtest.h>
+
+#include "support/test_support.h"
 
 namespace {
 
@@ -546,4 +551,48 @@ TEST_F(CryptMsgTest, DamagedMessagesNeverCrashAnyFunction)
         }
     }
     CertCloseStore(store, 0);
+}
+
+// The way the plug-in uses the layer: keys of the user's "MY" store.
+TEST_F(CryptMsgTest, SystemStoreKeysDecryptAndSignWithoutLeakingContexts)
+{
+    TempDir home;
+    const char* previous = getenv("XDG_DATA_HOME");
+    std::string saved = previous ? previous : "";
+    setenv("XDG_DATA_HOME", home.path().c_str(), 1);
+    const TestPki& pki = TestPki::Instance();
+    InstallCert("MY", pki.Get("bob"), true);
+    InstallCert("MY", pki.Get("alice"), false);
+
+    HCERTSTORE my = CertOpenSystemStoreA(0, "MY");
+    ASSERT_NE(my, nullptr);
+    ByteString content = ToBytes(kText);
+    DWORD error = 0;
+    PCCERT_CONTEXT used = nullptr;
+    ByteString forBob = LayerEncrypt({bob_}, szOID_RSA_RC2CBC, {}, content);
+    EXPECT_EQ(Decrypt(forBob, my, &error, &used), content);
+    EXPECT_EQ(error, 0u);
+    EXPECT_TRUE(SameCert(used, bob_));
+    CertFreeCertificateContext(used);
+    // alice is in "MY" without her key.
+    ByteString forAlice = LayerEncrypt({alice_}, szOID_RSA_RC2CBC, {}, content);
+    EXPECT_TRUE(Decrypt(forAlice, my, &error).empty());
+    EXPECT_EQ(error, CRYPT_E_NO_DECRYPT_CERT);
+
+    PCCERT_CONTEXT stored = nullptr;
+    while ((stored = CertEnumCertificatesInStore(my, stored)) != nullptr && !SameCert(stored, bob_)) {
+    }
+    ASSERT_NE(stored, nullptr);
+    ByteString blob = LayerSign(stored, szOID_OIWSEC_sha1, false, content);
+    CertFreeCertificateContext(stored);
+    PCCERT_CONTEXT signer = nullptr;
+    EXPECT_EQ(VerifyOpaque(blob, &error, &signer), content);
+    EXPECT_TRUE(SameCert(signer, bob_));
+    CertFreeCertificateContext(signer);
+
+    EXPECT_TRUE(CertCloseStore(my, CERT_CLOSE_STORE_CHECK_FLAG));
+    if (previous)
+        setenv("XDG_DATA_HOME", saved.c_str(), 1);
+    else
+        unsetenv("XDG_DATA_HOME");
 }

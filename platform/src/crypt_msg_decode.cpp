@@ -43,6 +43,11 @@ CMS_SignerInfo* SignerAt(DecodeMessage* message, DWORD index)
 
 BOOL GetContent(DecodeMessage* message, void* out, DWORD* outSize)
 {
+    if (message->type == CMSG_ENVELOPED || message->type == CMSG_ENCRYPTED) {
+        // Their content is readable only once decrypted, which this handle never does.
+        SetLastError(CRYPT_E_NOT_DECRYPTED);
+        return FALSE;
+    }
     if (message->type != CMSG_DATA && message->type != CMSG_SIGNED && message->type != CMSG_HASHED) {
         SetLastError(CRYPT_E_INVALID_MSG_TYPE);
         return FALSE;
