@@ -324,3 +324,45 @@ TEST_F(CryptMsgOpensslTest, OtherContentTypesReportTheirType)
     VerifyOpaque(bag, &error);
     EXPECT_EQ(error, CRYPT_E_NO_SIGNER);
 }
+
+TEST_F(CryptMsgOpensslTest, AuthenticatedAttributesAreSignedAndCarried)
+{
+    BYTE value[] = {0x0C, 0x05, 'h', 'e', 'l', 'l', 'o'};
+    CRYPT_ATTR_BLOB blob = {sizeof value, value};
+    CRYPT_ATTRIBUTE attribute = {(LPSTR)"1.2.3.4.5", 1, &blob};
+    CRYPT_SIGN_MESSAGE_PARA para = {};
+    para.cbSize = sizeof para;
+    para.dwMsgEncodingType = kEncoding;
+    para.pSigningCert = aliceContext_;
+    para.HashAlgorithm.pszObjId = (LPSTR)szOID_NIST_sha256;
+    para.cMsgCert = 1;
+    para.rgpMsgCert = &aliceContext_;
+    para.cAuthAttr = 1;
+    para.rgAuthAttr = &attribute;
+    ByteString content = ToBytes(kContent);
+    const BYTE* pieces[] = {content.data()};
+    DWORD sizes[] = {(DWORD)content.size()};
+    DWORD size = 0;
+    ASSERT_TRUE(CryptSignMessage(&para, FALSE, 1, pieces, sizes, nullptr, &size));
+    ByteString signedBlob(size);
+    ASSERT_TRUE(CryptSignMessage(&para, FALSE, 1, pieces, sizes, signedBlob.data(), &size));
+    signedBlob.resize(size);
+
+    DWORD error = 0;
+    EXPECT_EQ(VerifyOpaque(signedBlob, &error), content);
+    std::string file = Write("attrs.p7m", signedBlob);
+    ASSERT_TRUE(Shell("openssl cms -verify -noverify -binary -inform DER -in " + file + " -out " +
+                      dir_.File("out")));
+    EXPECT_EQ(Read("out"), content);
+    ASSERT_TRUE(Shell("openssl cms -cmsout -print -inform DER -in " + file + " -out " + dir_.File("print")));
+    std::string printed = ReadFile(dir_.File("print"));
+    EXPECT_NE(printed.find("1.2.3.4.5"), std::string::npos);
+    EXPECT_NE(printed.find("messageDigest"), std::string::npos);
+
+    // With attributes the content is bound by messageDigest.
+    auto at = std::search(signedBlob.begin(), signedBlob.end(), content.begin(), content.end());
+    ASSERT_NE(at, signedBlob.end());
+    *at ^= 0x01;
+    VerifyOpaque(signedBlob, &error);
+    EXPECT_EQ(error, CRYPT_E_HASH_VALUE);
+}
