@@ -596,3 +596,64 @@ TEST_F(CryptMsgTest, SystemStoreKeysDecryptAndSignWithoutLeakingContexts)
     else
         unsetenv("XDG_DATA_HOME");
 }
+
+namespace {
+
+// The content inside a ContentInfo: what a decoder given the type up front reads.
+ByteString BareContent(const ByteString& contentInfo)
+{
+    const unsigned char* p = contentInfo.data();
+    long length = 0;
+    int tag = 0, cls = 0;
+    if (ASN1_get_object(&p, &length, &tag, &cls, (long)contentInfo.size()) & 0x80)
+        return {};
+    if (ASN1_get_object(&p, &length, &tag, &cls, (long)contentInfo.size()) & 0x80)
+        return {};
+    p += length;  // past the content type
+    if (ASN1_get_object(&p, &length, &tag, &cls, (long)(contentInfo.data() + contentInfo.size() - p)) & 0x80)
+        return {};
+    return ByteString(p, p + length);
+}
+
+}  // namespace
+
+TEST_F(CryptMsgTest, CertificatesRecipientsAndBareContent)
+{
+    ByteString signedBlob = LayerSign(alice_, szOID_OIWSEC_sha1, false, ToBytes(kText));
+    HCRYPTMSG msg = CryptMsgOpenToDecode(kEncoding, 0, 0, 0, nullptr, nullptr);
+    ASSERT_TRUE(CryptMsgUpdate(msg, signedBlob.data(), (DWORD)signedBlob.size(), TRUE));
+    DWORD count = 0, size = sizeof count;
+    ASSERT_TRUE(CryptMsgGetParam(msg, CMSG_CERT_COUNT_PARAM, 0, &count, &size));
+    EXPECT_EQ(count, 1u);
+    size = 0;
+    ASSERT_TRUE(CryptMsgGetParam(msg, CMSG_CERT_PARAM, 0, nullptr, &size));
+    ByteString cert(size);
+    ASSERT_TRUE(CryptMsgGetParam(msg, CMSG_CERT_PARAM, 0, cert.data(), &size));
+    EXPECT_EQ(cert, ByteString(alice_->pbCertEncoded, alice_->pbCertEncoded + alice_->cbCertEncoded));
+    EXPECT_FALSE(CryptMsgGetParam(msg, CMSG_CERT_PARAM, 1, nullptr, &size));
+    EXPECT_EQ(GetLastError(), CRYPT_E_INVALID_INDEX);
+    CryptMsgClose(msg);
+
+    ByteString enveloped = LayerEncrypt({alice_, bob_}, szOID_RSA_DES_EDE3_CBC, {}, ToBytes(kText));
+    msg = CryptMsgOpenToDecode(kEncoding, 0, 0, 0, nullptr, nullptr);
+    ASSERT_TRUE(CryptMsgUpdate(msg, enveloped.data(), (DWORD)enveloped.size(), TRUE));
+    size = sizeof count;
+    ASSERT_TRUE(CryptMsgGetParam(msg, CMSG_RECIPIENT_COUNT_PARAM, 0, &count, &size));
+    EXPECT_EQ(count, 2u);
+    EXPECT_FALSE(CryptMsgGetParam(msg, CMSG_CONTENT_PARAM, 0, nullptr, &size));
+    EXPECT_EQ(GetLastError(), CRYPT_E_NOT_DECRYPTED);
+    CryptMsgClose(msg);
+
+    // With the type given, the data is the content without its ContentInfo.
+    ByteString bare = BareContent(signedBlob);
+    ASSERT_FALSE(bare.empty());
+    msg = CryptMsgOpenToDecode(kEncoding, 0, CMSG_SIGNED, 0, nullptr, nullptr);
+    ASSERT_TRUE(CryptMsgUpdate(msg, bare.data(), (DWORD)bare.size(), TRUE));
+    size = 0;
+    ASSERT_TRUE(CryptMsgGetParam(msg, CMSG_CONTENT_PARAM, 0, nullptr, &size));
+    EXPECT_EQ(size, kText.size());
+    CryptMsgClose(msg);
+    msg = CryptMsgOpenToDecode(kEncoding, 0, CMSG_ENVELOPED, 0, nullptr, nullptr);
+    EXPECT_FALSE(CryptMsgUpdate(msg, bare.data(), (DWORD)bare.size(), TRUE));
+    CryptMsgClose(msg);
+}
