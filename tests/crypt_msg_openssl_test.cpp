@@ -48,61 +48,6 @@ protected:
     std::string contentFile_;
 };
 
-ByteString VerifyOpaque(const ByteString& blob, DWORD* error)
-{
-    CRYPT_VERIFY_MESSAGE_PARA para = VerifyParams();
-    DWORD size = 0;
-    *error = 0;
-    if (!CryptVerifyMessageSignature(&para, 0, blob.data(), (DWORD)blob.size(), nullptr, &size,
-                                     nullptr)) {
-        *error = GetLastError();
-        return {};
-    }
-    ByteString content(size);
-    if (!CryptVerifyMessageSignature(&para, 0, blob.data(), (DWORD)blob.size(), content.data(),
-                                     &size, nullptr)) {
-        *error = GetLastError();
-        return {};
-    }
-    content.resize(size);
-    return content;
-}
-
-DWORD VerifyDetached(const ByteString& signature, const ByteString& content)
-{
-    CRYPT_VERIFY_MESSAGE_PARA para = VerifyParams();
-    const BYTE* pieces[] = {content.data()};
-    DWORD sizes[] = {(DWORD)content.size()};
-    if (CryptVerifyDetachedMessageSignature(&para, 0, signature.data(), (DWORD)signature.size(), 1,
-                                            pieces, sizes, nullptr))
-        return 0;
-    return GetLastError();
-}
-
-ByteString Decrypt(const ByteString& blob, PCCERT_CONTEXT withKey, DWORD* error)
-{
-    HCERTSTORE store = StoreWith({withKey});
-    CRYPT_DECRYPT_MESSAGE_PARA para = {};
-    para.cbSize = sizeof para;
-    para.dwMsgAndCertEncodingType = kEncoding;
-    para.cCertStore = 1;
-    para.rghCertStore = &store;
-    DWORD size = 0;
-    ByteString content;
-    *error = 0;
-    if (CryptDecryptMessage(&para, blob.data(), (DWORD)blob.size(), nullptr, &size, nullptr)) {
-        content.resize(size);
-        if (!CryptDecryptMessage(&para, blob.data(), (DWORD)blob.size(), content.data(), &size,
-                                 nullptr))
-            *error = GetLastError();
-        content.resize(size);
-    } else {
-        *error = GetLastError();
-    }
-    CertCloseStore(store, 0);
-    return content;
-}
-
 }  // namespace
 
 TEST_F(CryptMsgOpensslTest, OpensslVerifiesWhatTheLayerSigns)
@@ -289,9 +234,9 @@ TEST_F(CryptMsgOpensslTest, LayerDecryptsWhatOpensslEncrypts)
             EXPECT_EQ(rc2.dwVersion, c.rc2Version);
         }
         DWORD error = 0;
-        EXPECT_EQ(Decrypt(blob, bobContext_, &error), content);
+        EXPECT_EQ(DecryptWith(blob, bobContext_, &error), content);
         EXPECT_EQ(error, 0u);
-        Decrypt(blob, aliceContext_, &error);
+        DecryptWith(blob, aliceContext_, &error);
         EXPECT_EQ(error, CRYPT_E_NO_DECRYPT_CERT);
     }
 }

@@ -44,62 +44,6 @@ protected:
     PCCERT_CONTEXT alice_ = nullptr, bob_ = nullptr, carol_ = nullptr, alicePublic_ = nullptr;
 };
 
-// Opaque verification of a blob; returns the content or sets *error.
-ByteString VerifyOpaque(const ByteString& blob, DWORD* error, PCCERT_CONTEXT* signer = nullptr)
-{
-    CRYPT_VERIFY_MESSAGE_PARA para = VerifyParams();
-    DWORD size = 0;
-    *error = 0;
-    if (!CryptVerifyMessageSignature(&para, 0, blob.data(), (DWORD)blob.size(), nullptr, &size,
-                                     nullptr)) {
-        *error = GetLastError();
-        return {};
-    }
-    ByteString content(size);
-    if (!CryptVerifyMessageSignature(&para, 0, blob.data(), (DWORD)blob.size(), content.data(),
-                                     &size, signer)) {
-        *error = GetLastError();
-        return {};
-    }
-    content.resize(size);
-    return content;
-}
-
-DWORD VerifyDetached(const ByteString& signature, const ByteString& content,
-                     PCCERT_CONTEXT* signer = nullptr)
-{
-    CRYPT_VERIFY_MESSAGE_PARA para = VerifyParams();
-    const BYTE* pieces[] = {content.data()};
-    DWORD sizes[] = {(DWORD)content.size()};
-    if (CryptVerifyDetachedMessageSignature(&para, 0, signature.data(), (DWORD)signature.size(), 1,
-                                            pieces, sizes, signer))
-        return 0;
-    return GetLastError();
-}
-
-ByteString Decrypt(const ByteString& blob, HCERTSTORE store, DWORD* error,
-                   PCCERT_CONTEXT* used = nullptr)
-{
-    CRYPT_DECRYPT_MESSAGE_PARA para = {};
-    para.cbSize = sizeof para;
-    para.dwMsgAndCertEncodingType = kEncoding;
-    para.cCertStore = 1;
-    para.rghCertStore = &store;
-    DWORD size = 0;
-    *error = 0;
-    if (!CryptDecryptMessage(&para, blob.data(), (DWORD)blob.size(), nullptr, &size, nullptr)) {
-        *error = GetLastError();
-        return {};
-    }
-    ByteString content(size);
-    if (!CryptDecryptMessage(&para, blob.data(), (DWORD)blob.size(), content.data(), &size, used)) {
-        *error = GetLastError();
-        return {};
-    }
-    content.resize(size);
-    return content;
-}
-
 const std::string kText = "Subject: test\r\n\r\nline one\r\nline two without end";
 
 }  // namespace
