@@ -153,6 +153,7 @@ long StatusKiB(const char* field)
 // on top of the message itself.
 void ReportPeakMemory()
 {
+    fflush(stdout);
     pid_t pid = fork();
     if (pid == 0) {
         const std::string& message = Message();
