@@ -7,6 +7,7 @@
 #include "mime/mime_part.h"
 
 #include <new>
+#include <stdint.h>
 #include <stdlib.h>
 #include <string.h>
 
@@ -84,17 +85,41 @@ struct Piece {
     size_t NodeLength() const { return content + (split ? 0 : 2); }
 };
 
-Piece ReadPiece(const char* position)
+// Whether any of the eight bytes in word is a CR or an LF.
+inline bool HasLineEnd(uint64_t word)
+{
+    const uint64_t ones = 0x0101010101010101ULL, highs = 0x8080808080808080ULL;
+    uint64_t cr = word ^ (ones * '\r'), lf = word ^ (ones * '\n');
+    return (((cr - ones) & ~cr) | ((lf - ones) & ~lf)) & highs;
+}
+
+// The next piece from position; end is the text's terminator when known
+// (then whole words are examined at a time), or null.
+Piece ReadPiece(const char* position, const char* end)
 {
     Piece piece;
     piece.start = position;
     piece.lineEnd = false;
     piece.split = false;
     size_t i = 0;
-    for (; i < LINE_CAPACITY; ++i) {
-        char c = position[i];
-        if (c == '\0' || c == '\r' || c == '\n')
-            break;
+    if (end != NULL) {
+        size_t limit = (size_t)(end - position);
+        if (limit > LINE_CAPACITY)
+            limit = LINE_CAPACITY;
+        for (; i + 8 <= limit; i += 8) {
+            uint64_t word;
+            memcpy(&word, position + i, 8);
+            if (HasLineEnd(word))
+                break;
+        }
+        while (i < limit && position[i] != '\r' && position[i] != '\n')
+            ++i;
+    } else {
+        for (; i < LINE_CAPACITY; ++i) {
+            char c = position[i];
+            if (c == '\0' || c == '\r' || c == '\n')
+                break;
+        }
     }
     piece.content = i;
     piece.consumed = i;
@@ -122,7 +147,7 @@ struct OpenPart {
 class Parser {
 public:
     explicit Parser(const char* text)
-        : position_(text), inLine_(false), gather_(NULL), gatherCapacity_(0), depth_(0),
+        : position_(text), end_(NULL), inLine_(false), gather_(NULL), gatherCapacity_(0), depth_(0),
           failed_(false), headersOnly_(false)
     {
     }
@@ -158,6 +183,7 @@ private:
     }
 
     const char* position_;
+    const char* end_;  // the text's terminator; null while only headers are read
     bool inLine_;  // the next piece continues the physical line of the last one
     char* gather_;  // a header line being gathered; grows as needed
     size_t gatherCapacity_;
@@ -246,7 +272,7 @@ void Parser::ReadHeaderLine(OpenPart& open, const Piece& first, bool midLine)
             break;
         if (!inLine_ && *position_ != ' ' && *position_ != '\t')
             break;
-        piece = ReadPiece(position_);
+        piece = ReadPiece(position_, end_);
         if (length + piece.NodeLength() > HEADER_CAPACITY)
             break;  // the rest becomes a header line of its own
     }
@@ -298,6 +324,8 @@ LineList& Parser::OrdinaryLineList(OpenPart& open)
 const char* Parser::Run(MimePart* root, const char* enclosing, bool headersOnly)
 {
     headersOnly_ = headersOnly;
+    // The header block alone is usually a tiny part of the text: not worth a strlen.
+    end_ = headersOnly ? NULL : position_ + strlen(position_);
     OpenPart& top = open_[0];
     top.part = root;
     top.enclosing = enclosing;
@@ -310,7 +338,7 @@ const char* Parser::Run(MimePart* root, const char* enclosing, bool headersOnly)
 
     while (!failed_ && *position_ != '\0') {
         const char* lineStart = position_;
-        Piece piece = ReadPiece(position_);
+        Piece piece = ReadPiece(position_, end_);
         bool midLine = inLine_;
         // A delimiter of the parent ends the open part; the parent then looks at
         // the same line, so this repeats at most once per open level.
