@@ -269,12 +269,11 @@ int EncryptMessage(HWND window, LPARAM, SmimeResult* result)
         ShowMessage(MSG_NO_SOURCE);
         return 0;
     }
-    const char* position = job.source;
-    job.part.Parse(&position, NULL);
     // Only the headers are kept; the body is replaced by the enveloped data.
-    job.part.body.Clear();
-    job.part.epilogue.Clear();
-    job.part.DropChildren();
+    if (!ParseHeaders(&job.part, job.source)) {
+        ShowMessage(MSG_OUT_OF_MEMORY);
+        return 0;
+    }
 
     std::string recipients;
     if (!ReadRecipientHeaders(window, &recipients))

@@ -9,10 +9,27 @@
 #include "host/messages.h"
 #include "mime/address.h"
 #include "mime/base64.h"
+#include "mime/mime_part.h"
 #include "settings/settings.h"
 
 // The sizes the native 32-bit structures have; other builds carry wider pointers.
 static_assert(sizeof(void*) != 4 || sizeof(CRYPT_SIGN_MESSAGE_PARA) == 68, "sign parameters");
+
+bool ParseHeaders(MimePart* part, const char* source)
+{
+    const char* position = source;
+    part->Parse(&position, NULL);
+    part->body.Clear();
+    part->epilogue.Clear();
+    part->DropChildren();
+    // A parse that ran out of memory leaves no lines at all.
+    if (source[0] != '\0' && part->headers.head == NULL)
+        return false;
+    const LineNode* tail = part->headers.tail;
+    if (tail != NULL && strcmp(tail->text, "\r\n") == 0)
+        return true;
+    return part->headers.Append("\r\n") != NULL;
+}
 
 void ReadComposerHeader(HWND window, const char* name, char* buffer)
 {

@@ -23,6 +23,13 @@ enum { HEADER_VALUE_SIZE = 1024 };
 // Both encodings, as every outgoing crypt32 call takes them.
 const DWORD OUTGOING_ENCODING = PKCS_7_ASN_ENCODING | X509_ASN_ENCODING;
 
+class MimePart;
+
+// Reads the header lines of source into part, which keeps no body, lines
+// ending in the blank line (added when the message had none, so that a new
+// body never reads as a header). False when memory runs out.
+bool ParseHeaders(MimePart* part, const char* source);
+
 // Reads one composer header into a HEADER_VALUE_SIZE buffer, always terminated.
 void ReadComposerHeader(HWND window, const char* name, char* buffer);
 

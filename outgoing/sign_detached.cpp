@@ -98,6 +98,8 @@ char* BuildSignedFirstPart(const char* source)
     MimePart part;
     const char* position = source;
     part.Parse(&position, NULL);
+    if (source[0] != '\0' && part.headers.head == NULL)
+        return NULL;  // the parse ran out of memory
     part.GetHeader("Content-Type", values.type, MIME_LINE_SIZE);
     part.GetHeader("Content-Transfer-Encoding", values.encoding, MIME_LINE_SIZE);
     part.GetHeader("Content-Disposition", values.disposition, MIME_LINE_SIZE);
@@ -119,17 +121,16 @@ MimePart* BuildSignedOuterPart(const char* source, const char* kind, const char*
     MimePart* part = new (std::nothrow) MimePart;
     if (part == NULL)
         return NULL;
-    const char* position = source;
-    part->Parse(&position, NULL);
+    if (!ParseHeaders(part, source)) {
+        delete part;
+        return NULL;
+    }
     if (strcmp(kind, "DSIG") == 0) {
         std::string type = std::string("multipart/signed; protocol=\"application/x-pkcs7-signature\"; micalg=") +
                            MicalgName(g_settings.signHashOID) + "; boundary=\"" + boundary + "\"\r\n";
         part->SetHeader("Content-Type", type.c_str());
         part->SetHeader("Content-Transfer-Encoding", "7bit\r\n");
     }
-    part->body.Clear();
-    part->epilogue.Clear();
-    part->DropChildren();
     return part;
 }
 

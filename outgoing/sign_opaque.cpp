@@ -31,12 +31,11 @@ int SignOpaque(HWND window, LPARAM, SmimeResult* result)
     DWORD blobSize = 0;
     char* text = NULL;
 
-    const char* position = source;
-    part.Parse(&position, NULL);
     // Only the headers are kept; the body is replaced by the signed data.
-    part.body.Clear();
-    part.epilogue.Clear();
-    part.DropChildren();
+    if (!ParseHeaders(&part, source)) {
+        ShowMessage(MSG_OUT_OF_MEMORY);
+        goto end;
+    }
 
     if (!OpenSigner(window, result, &signer))
         goto end;
