@@ -96,8 +96,9 @@ TEST_F(OutgoingRoundTripTest, RecipientOpensWhatTheSenderSignedAndEncrypted)
         EXPECT_NE(opened.find("Hello Bob,\r\nthe figures are attached below."), std::string::npos) << opened;
         EXPECT_NE(opened.find("Subject: quarterly figures"), std::string::npos);
         EXPECT_EQ(opened.find("smime.p7"), std::string::npos) << "a layer is left: " << opened;
-        if (c.algorithm != nullptr)
+        if (c.algorithm != nullptr) {
             EXPECT_NE(report.find(c.algorithm), std::string::npos) << report;
+        }
         if (c.hash != nullptr) {
             EXPECT_NE(report.find(c.hash), std::string::npos) << report;
             EXPECT_NE(report.find(u8"署名者: [" + pki.Get("alice").subject + "]"), std::string::npos) << report;
