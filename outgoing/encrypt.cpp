@@ -320,10 +320,10 @@ int EncryptMessage(HWND window, LPARAM, SmimeResult* result)
     job.part.SetHeader("Content-Type", kEnvelopedType);
     job.part.SetHeader("Content-Transfer-Encoding", kBase64Encoding);
     job.part.SetHeader("Content-Disposition", kP7mDisposition);
-    bool appended = job.part.body.Append(job.base64) != NULL;
+    const char* body[] = {job.base64};
+    char* text = SerializeWithBody(job.part, body, 1);
     free(job.base64);
     job.base64 = NULL;
-    char* text = appended ? job.part.Serialize() : NULL;
     if (text == NULL) {
         ShowMessage(MSG_OUT_OF_MEMORY);
         return 0;

@@ -31,6 +31,30 @@ bool ParseHeaders(MimePart* part, const char* source)
     return part->headers.Append("\r\n") != NULL;
 }
 
+char* SerializeWithBody(const MimePart& part, const char* const* pieces, size_t count)
+{
+    char* head = part.Serialize();
+    if (head == NULL)
+        return NULL;
+    size_t headLength = strlen(head);
+    size_t total = headLength;
+    for (size_t i = 0; i < count; ++i)
+        total += strlen(pieces[i]);
+    char* text = (char*)malloc(total + 1);
+    if (text != NULL) {
+        memcpy(text, head, headLength);
+        char* end = text + headLength;
+        for (size_t i = 0; i < count; ++i) {
+            size_t length = strlen(pieces[i]);
+            memcpy(end, pieces[i], length);
+            end += length;
+        }
+        *end = '\0';
+    }
+    free(head);
+    return text;
+}
+
 void ReadComposerHeader(HWND window, const char* name, char* buffer)
 {
     memset(buffer, 0, HEADER_VALUE_SIZE);

@@ -30,6 +30,11 @@ class MimePart;
 // body never reads as a header). False when memory runs out.
 bool ParseHeaders(MimePart* part, const char* source);
 
+// The part's header lines followed by the pieces as its body, in one new text
+// (free()): the serialised part without copying a large body twice. Null when
+// memory runs out.
+char* SerializeWithBody(const MimePart& part, const char* const* pieces, size_t count);
+
 // Reads one composer header into a HEADER_VALUE_SIZE buffer, always terminated.
 void ReadComposerHeader(HWND window, const char* name, char* buffer);
 

@@ -171,22 +171,11 @@ int SignDetached(HWND window, LPARAM, SmimeResult* result)
         goto end;
     {
         std::string delimiter = std::string("--") + boundary;
-        const char* pieces[] = {delimiter.c_str(), "\r\n", firstPart, "\r\n", delimiter.c_str(), "\r\n",
-                                kSignatureHeaders, base64, "\r\n", delimiter.c_str(), "--\r\n"};
-        LineList& body = outer->body;
-        for (const char* piece : pieces) {
-            if (body.Append(piece) == NULL) {
-                ShowMessage(MSG_OUT_OF_MEMORY);
-                goto end;
-            }
-            if (piece == firstPart) {
-                free(firstPart);
-                firstPart = NULL;
-            }
-        }
-    }
-    {
-        char* text = outer->Serialize();
+        const char* body[] = {delimiter.c_str(), "\r\n", firstPart, "\r\n", delimiter.c_str(), "\r\n",
+                              kSignatureHeaders, base64, "\r\n", delimiter.c_str(), "--\r\n"};
+        char* text = SerializeWithBody(*outer, body, sizeof body / sizeof body[0]);
+        free(firstPart);
+        firstPart = NULL;
         if (text == NULL) {
             ShowMessage(MSG_OUT_OF_MEMORY);
             goto end;

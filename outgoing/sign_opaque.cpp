@@ -53,11 +53,12 @@ int SignOpaque(HWND window, LPARAM, SmimeResult* result)
     part.SetHeader("Content-Type", kSignedDataType);
     part.SetHeader("Content-Transfer-Encoding", kBase64Encoding);
     part.SetHeader("Content-Disposition", kP7mDisposition);
-    if (part.body.Append(base64) != NULL) {
-        free(base64);
-        base64 = NULL;
-        text = part.Serialize();
+    {
+        const char* body[] = {base64};
+        text = SerializeWithBody(part, body, 1);
     }
+    free(base64);
+    base64 = NULL;
     if (text == NULL) {
         ShowMessage(MSG_OUT_OF_MEMORY);
         goto end;
