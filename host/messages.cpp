@@ -1,5 +1,7 @@
 #include "host/messages.h"
 
+const char PLUGIN_VERSION[] = "v0.9.2 build at " __DATE__ " " __TIME__;
+
 void ShowMessage(LPCSTR text)
 {
     MessageBoxA(NULL, text, MESSAGE_CAPTION, MB_TOPMOST | MB_ICONINFORMATION);

@@ -5,8 +5,11 @@
 
 #define PLUGIN_NAME "Zandrel S/MIME Plug-in"
 #define PLUGIN_VENDOR "Zandrel S/MIME Plug-in Developers"
-#define PLUGIN_VERSION "v0.9.2 build at " __DATE__ " " __TIME__
 #define PLUGIN_DESCRIPTION "Enables Zandrel to use S/MIME"
+
+// "v0.9.2 build at " and the build's date and time, defined in one place so
+// that the information record, the setup dialog and the header agree.
+extern const char PLUGIN_VERSION[];
 
 // The caption of every ordinary message box ("message").
 #define MESSAGE_CAPTION "メッセージ"
