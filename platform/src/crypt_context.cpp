@@ -524,6 +524,7 @@ BOOL WINAPI CertGetIntendedKeyUsage(DWORD dwCertEncodingType, PCERT_INFO pCertIn
             memcpy(pbKeyUsage, ASN1_STRING_get0_data(bits), n);
         }
         ASN1_BIT_STRING_free(bits);
+        SetLastError(0);
         return TRUE;
     }
     SetLastError(0);
