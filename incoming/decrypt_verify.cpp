@@ -12,6 +12,7 @@
 #include "incoming/classify.h"
 #include "incoming/cms_inspect.h"
 #include "incoming/decrypt.h"
+#include "incoming/layer_message.h"
 #include "incoming/verify.h"
 #include "incoming/verify_report.h"
 #include "mime/base64.h"
@@ -86,9 +87,8 @@ enum PassOutcome { PASS_FAILED, PASS_DONE };
 // supplies the headers the unwrapped content lacks.
 static PassOutcome RunPass(int kind, char** source, RunBuffers* buffers)
 {
-    MimePart outer;
-    const char* position = *source;
-    outer.Parse(&position, NULL);
+    MimePart outer;  // only its headers are used
+    ParseHeaderBlock(&outer, *source);
 
     memset(&buffers->result, 0, sizeof buffers->result);
     char* content = UnwrapLayer(kind, *source, &buffers->result);

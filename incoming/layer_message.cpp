@@ -3,6 +3,7 @@
 #include <string.h>
 
 #include "incoming/decrypt_verify.h"
+#include "incoming/layer_message.h"
 #include "mime/mime_part.h"
 
 enum { LAYER_HEADER_SIZE = 32768 };
@@ -47,10 +48,30 @@ static const char* BodyAfterHeaderBlock(const char* content)
     return parsed;
 }
 
+void ParseHeaderBlock(MimePart* part, const char* text)
+{
+    const char* end = AfterFirstEmptyLine(text);
+    if (end == NULL) {
+        const char* position = text;
+        part->Parse(&position, NULL);
+        return;
+    }
+    size_t length = (size_t)(end - text);
+    char* block = (char*)malloc(length + 1);
+    if (block == NULL)
+        return;
+    memcpy(block, text, length);
+    block[length] = '\0';
+    const char* position = block;
+    part->Parse(&position, NULL);
+    free(block);
+}
+
 void BuildLayerMessage(MimePart* outer, MimePart* layer, const char* content)
 {
-    const char* position = content;
-    layer->Parse(&position, NULL);
+    // The layer is carried as flat text: its body and sub-parts would be
+    // dropped right after parsing, so only the header block is parsed.
+    ParseHeaderBlock(layer, content);
     layer->body.Clear();
     layer->DropChildren();
 
