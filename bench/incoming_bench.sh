@@ -25,8 +25,21 @@ printf 'keyUsage=digitalSignature,keyEncipherment\n' > "$work/ext"
 openssl x509 -req -in "$work/user.csr" -CA "$work/root.pem" -CAkey "$work/root.key" \
     -CAcreateserial -CAserial "$work/serial" -days 30 -extfile "$work/ext" -out "$work/user.pem" 2>/dev/null
 openssl pkcs12 -export -in "$work/user.pem" -inkey "$work/user.key" -passout pass:test -out "$work/user.p12"
-"$zhost" certs import MY "$work/user.p12" --password test >/dev/null
-"$zhost" certs import Root "$work/root.pem" >/dev/null
+# Into the stores: through zhost when it can, else by hand (the store folders
+# take certificate files named by their SHA-1 thumbprint, keys beside them in "MY").
+install_by_hand() {  # STORE CERT_PEM [KEY_PEM]
+    local dir=$XDG_DATA_HOME/zsmime/stores/$1 hex
+    mkdir -p "$dir"
+    hex=$(openssl x509 -in "$2" -noout -fingerprint -sha1 | sed 's/.*=//; s/://g')
+    openssl x509 -in "$2" -outform DER -out "$dir/$hex.cer"
+    if [ $# -ge 3 ]; then
+        openssl pkcs8 -topk8 -nocrypt -in "$3" -out "$dir/$hex.key"
+        chmod 600 "$dir/$hex.key"
+    fi
+}
+"$zhost" certs import MY "$work/user.p12" --password test >/dev/null 2>&1 ||
+    install_by_hand MY "$work/user.pem" "$work/user.key"
+"$zhost" certs import Root "$work/root.pem" >/dev/null 2>&1 || install_by_hand Root "$work/root.pem"
 
 # measure CMD...: "seconds peak_kib" of one child process (wait4 gives its own rusage).
 measure() {
