@@ -223,8 +223,13 @@ EVP_PKEY* PublicKeyFromInfo(const CERT_PUBLIC_KEY_INFO* info)
         X509_PUBKEY_free(publicKey);
         return nullptr;
     }
-    EVP_PKEY* result = X509_PUBKEY_get(publicKey);
+    // Through DER: a key put together from its parts is decoded only when read.
+    unsigned char* der = nullptr;
+    int length = i2d_X509_PUBKEY(publicKey, &der);
     X509_PUBKEY_free(publicKey);
+    const unsigned char* p = der;
+    EVP_PKEY* result = length > 0 ? d2i_PUBKEY(nullptr, &p, length) : nullptr;
+    OPENSSL_free(der);
     return result;
 }
 
