@@ -312,9 +312,9 @@ TEST_F(DecryptVerifyTest, TamperedDetachedContentShowsTwoBoxesBeforeTheFailure)
 {
     std::string message =
         Received(kOuterHeaders, SignEntity(kPlainEntity, Cert("alice"), "sha1", true));
-    size_t at = message.find("numbers");
+    size_t at = message.find("The numbers are in.");
     ASSERT_NE(at, std::string::npos);
-    message.replace(at, 7, "NUMBERS");
+    message.replace(at, 11, "The NUMBERS");
     Boxes boxes = Run(message);
     ASSERT_EQ(boxes.size(), 3u);
     EXPECT_EQ(boxes[0], "The hash value is not correct.\r\n");
