@@ -109,6 +109,19 @@ HCERTSTORE MessageStore(CMS_ContentInfo* cms)
     return store;
 }
 
+// Without a callback, a signer named by key identifier is looked up among
+// the message's certificates directly.
+PCCERT_CONTEXT MessageCertByKeyId(CMS_ContentInfo* cms, CMS_SignerInfo* signer)
+{
+    PCCERT_CONTEXT found = nullptr;
+    STACK_OF(X509)* certs = CMS_get1_certs(cms);
+    for (int i = 0; found == nullptr && i < sk_X509_num(certs); ++i)
+        if (CMS_SignerInfo_cert_cmp(signer, sk_X509_value(certs, i)) == 0)
+            found = NewCertContext(sk_X509_value(certs, i), nullptr);
+    sk_X509_pop_free(certs, X509_free);
+    return found;
+}
+
 // Shared body of both functions. `detachedContent` null: the content is
 // taken from the message and returned in `content`.
 BOOL VerifySignedMessage(PCRYPT_VERIFY_MESSAGE_PARA para, DWORD signerIndex, const BYTE* blob,
@@ -165,6 +178,8 @@ BOOL VerifySignedMessage(PCRYPT_VERIFY_MESSAGE_PARA para, DWORD signerIndex, con
     else
         cert = CertGetSubjectCertificateFromStore(store, para->dwMsgAndCertEncodingType, &id.info);
     CertCloseStore(store, 0);
+    if (cert == nullptr && para->pfnGetSignerCertificate == nullptr && id.serial.empty())
+        cert = MessageCertByKeyId(holder.cms, signer);
     if (cert == nullptr) {
         SetLastError(CRYPT_E_NOT_FOUND);
         return FALSE;
