@@ -12,7 +12,6 @@
 #include "incoming/classify.h"
 #include "incoming/cms_inspect.h"
 #include "incoming/decrypt.h"
-#include "incoming/layer_message.h"
 #include "incoming/verify.h"
 #include "incoming/verify_report.h"
 #include "mime/base64.h"
@@ -88,7 +87,8 @@ enum PassOutcome { PASS_FAILED, PASS_DONE };
 static PassOutcome RunPass(int kind, char** source, RunBuffers* buffers)
 {
     MimePart outer;  // only its headers are used
-    ParseHeaderBlock(&outer, *source);
+    const char* position = *source;
+    ParseHeaderBlock(&outer, &position);
 
     memset(&buffers->result, 0, sizeof buffers->result);
     char* content = UnwrapLayer(kind, *source, &buffers->result);
