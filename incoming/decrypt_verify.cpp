@@ -61,16 +61,15 @@ static char* UnwrapLayer(int kind, const char* source, SmimeResult* result)
     }
 }
 
-// Hands the layer message to the host, which shows it and copies it.
-static void WriteLayerBack(MimePart* outer, const char* content)
+// The layer message as text. The content and the layer part are released as
+// soon as the next copy exists, so that a large message is held as few times
+// as possible at once.
+static char* LayerMessageText(MimePart* outer, char* content)
 {
     MimePart layer;
     BuildLayerMessage(outer, &layer, content);
-    char* text = layer.Serialize();
-    if (text != NULL) {
-        g_host.SetSource("TEMP", text);
-        free(text);
-    }
+    free(content);
+    return layer.Serialize();
 }
 
 // The working texts of one run; all of them fixed-size.
@@ -98,10 +97,13 @@ static PassOutcome RunPass(int kind, char** source, RunBuffers* buffers)
         ShowMessage(buffers->failure);
         return PASS_FAILED;
     }
-    WriteLayerBack(&outer, content);
+    char* text = LayerMessageText(&outer, content);
+    if (text != NULL) {
+        g_host.SetSource("TEMP", text);  // the host copies it
+        free(text);
+    }
     g_host.Free(*source);
     *source = NULL;
-    free(content);
     AppendLayerReport(buffers->report, sizeof buffers->report, &buffers->result);
     return PASS_DONE;
 }
