@@ -87,7 +87,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
     if (home == NULL)
         Die("no temporary folder");
     setenv("XDG_DATA_HOME", home, 1);
-    Host().echo = false;
+    Host().echo = getenv("DECRYPT_VERIFY_FUZZ_ECHO") != NULL;  // the boxes, for a look at one input
     InstallUiDriver();
     if (!g_host.Bind())
         Die("the host functions are not exported");
