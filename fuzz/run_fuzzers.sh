@@ -16,7 +16,7 @@ each=$(( total / count ))
 [ "$each" -ge 1 ] || each=1
 status=0
 for target in $targets; do
-    seeds="$root/fuzz/corpus/$target"
+    seeds="$root/fuzz/corpus/${target%_fuzz}"
     # Long enough for lines beyond the 64 KiB line buffer.
     max_len=4096
     [ "$target" = fuzz_mime_roundtrip ] && max_len=140000
