@@ -131,45 +131,11 @@ static char* SignedContentText(const MimePart* content, DWORD* length)
     return text;
 }
 
-static char* VerifyDetachedParts(const MimePart* signature, const MimePart* content,
-                                 SmimeResult* result)
+// The signature part's object and the signed text, from the parsed message;
+// false (with the source's tree released) when either cannot be had.
+static bool TakeDetachedPieces(const char* source, SmimeResult* result, BYTE** der,
+                               DWORD* derSize, char** contentText, DWORD* contentLength)
 {
-    char* signatureText = signature->Serialize();
-    DWORD derSize = 0;
-    BYTE* der = DecodeSignedBody(signatureText, result, &derSize);
-    free(signatureText);
-    if (der == NULL)
-        return NULL;
-
-    DWORD contentLength = 0;
-    char* contentText = SignedContentText(content, &contentLength);
-    PCCERT_CONTEXT signer = NULL;
-    bool verified = false;
-    if (contentText != NULL) {
-        CRYPT_VERIFY_MESSAGE_PARA para = VerifyParameters();
-        const BYTE* pieces[1] = {(const BYTE*)contentText};
-        DWORD pieceSizes[1] = {contentLength};
-        verified = CryptVerifyDetachedMessageSignature(&para, 0, der, derSize, 1, pieces,
-                                                       pieceSizes, &signer) != FALSE;
-        if (!verified) {
-            ShowLastErrorText();
-            ShowMessage("署名検証失敗");
-            free(contentText);
-            contentText = NULL;
-        } else {
-            MarkVerified(signer, result);
-        }
-    }
-    free(der);
-    if (signer != NULL)
-        CertFreeCertificateContext(signer);
-    return contentText;
-}
-
-char* VerifyDetachedSignature(const char* source, SmimeResult* result)
-{
-    if (source == NULL || source[0] == '\0')
-        return NULL;
     MimePart message;
     const char* position = source;
     message.Parse(&position, NULL);
@@ -183,6 +149,50 @@ char* VerifyDetachedSignature(const char* source, SmimeResult* result)
             content = part;
     }
     if (signature == NULL || content == NULL)
+        return false;
+
+    char* signatureText = signature->Serialize();
+    *der = DecodeSignedBody(signatureText, result, derSize);
+    free(signatureText);
+    if (*der == NULL)
+        return false;
+    *contentText = SignedContentText(content, contentLength);
+    if (*contentText == NULL) {
+        free(*der);
+        *der = NULL;
+        return false;
+    }
+    return true;
+}
+
+char* VerifyDetachedSignature(const char* source, SmimeResult* result)
+{
+    if (source == NULL || source[0] == '\0')
         return NULL;
-    return VerifyDetachedParts(signature, content, result);
+    BYTE* der = NULL;
+    DWORD derSize = 0;
+    char* contentText = NULL;
+    DWORD contentLength = 0;
+    // The message's part tree is gone before the verification: a large
+    // message is then held as few times as possible at once.
+    if (!TakeDetachedPieces(source, result, &der, &derSize, &contentText, &contentLength))
+        return NULL;
+
+    CRYPT_VERIFY_MESSAGE_PARA para = VerifyParameters();
+    const BYTE* pieces[1] = {(const BYTE*)contentText};
+    DWORD pieceSizes[1] = {contentLength};
+    PCCERT_CONTEXT signer = NULL;
+    if (CryptVerifyDetachedMessageSignature(&para, 0, der, derSize, 1, pieces, pieceSizes,
+                                            &signer)) {
+        MarkVerified(signer, result);
+    } else {
+        ShowLastErrorText();
+        ShowMessage("署名検証失敗");
+        free(contentText);
+        contentText = NULL;
+    }
+    free(der);
+    if (signer != NULL)
+        CertFreeCertificateContext(signer);
+    return contentText;
 }
