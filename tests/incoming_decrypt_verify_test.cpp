@@ -452,3 +452,75 @@ TEST_F(DecryptVerifyTest, HugeOuterHeaderIsCarriedCutAndTheBodyStaysWhole)
 }
 
 }  // namespace
+
+namespace {
+
+// multipart/signed laid out differently from openssl's usual output.
+class DetachedLayoutTest : public DecryptVerifyTest {
+protected:
+    void SetUp() override
+    {
+        DecryptVerifyTest::SetUp();
+        message_ = Received(kOuterHeaders, SignEntity(kPlainEntity, Cert("alice"), "sha1", true));
+        size_t b = message_.find("boundary=\"");
+        ASSERT_NE(b, std::string::npos);
+        b += 10;
+        delimiter_ = "--" + message_.substr(b, message_.find('"', b) - b);
+    }
+
+    // The pieces between the delimiter lines: preamble, content part, signature part, rest.
+    std::vector<std::string> Pieces() const
+    {
+        std::vector<std::string> pieces;
+        size_t start = 0, at;
+        while ((at = message_.find(delimiter_, start)) != std::string::npos) {
+            pieces.push_back(message_.substr(start, at - start));
+            start = at;
+            start = message_.find("\r\n", start) + 2;
+        }
+        pieces.push_back(message_.substr(start));
+        return pieces;
+    }
+
+    std::string message_;
+    std::string delimiter_;
+};
+
+TEST_F(DetachedLayoutTest, SignaturePartFirstVerifiesTheSame)
+{
+    std::vector<std::string> p = Pieces();
+    ASSERT_EQ(p.size(), 4u);
+    // p[1] ends with the CR LF that belongs to the next delimiter line.
+    std::string swapped = p[0] + delimiter_ + "\r\n" + p[2] + delimiter_ + "\r\n" + p[1] +
+                          delimiter_ + "--\r\n" + p[3];
+    EXPECT_EQ(Run(swapped), Boxes({SignedSection("SHA-1", "alice", "root")}));
+    EXPECT_EQ(Host().message, UnwrappedPlain());
+}
+
+TEST_F(DetachedLayoutTest, SignatureMediaTypeInCapitalsIsRecognised)
+{
+    size_t at = message_.find("application/pkcs7-signature; name");
+    ASSERT_NE(at, std::string::npos);
+    message_.replace(at, 27, "APPLICATION/PKCS7-SIGNATURE");
+    EXPECT_EQ(Run(message_), Boxes({SignedSection("SHA-1", "alice", "root")}));
+}
+
+TEST_F(DetachedLayoutTest, BareLineFeedsAreVerifiedInCrLfForm)
+{
+    std::string lf;
+    for (char c : message_)
+        if (c != '\r')
+            lf += c;
+    EXPECT_EQ(Run(lf), Boxes({SignedSection("SHA-1", "alice", "root")}));
+}
+
+TEST_F(DetachedLayoutTest, WithoutSignaturePartOnlyTheFailureBox)
+{
+    std::vector<std::string> p = Pieces();
+    ASSERT_EQ(p.size(), 4u);
+    std::string unsignedMessage = p[0] + delimiter_ + "\r\n" + p[1] + delimiter_ + "--\r\n";
+    EXPECT_EQ(Run(unsignedMessage), Boxes({kCannotAnalyse}));
+    EXPECT_EQ(Host().message, unsignedMessage);
+}
+
+}  // namespace
