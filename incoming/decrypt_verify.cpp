@@ -5,6 +5,7 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <windows.h>
 #include <wincrypt.h>
 
 #include "host/host_api.h"
