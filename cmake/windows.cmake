@@ -10,3 +10,11 @@ target_include_directories(zsmime PRIVATE ${CMAKE_SOURCE_DIR})
 target_link_options(zsmime PRIVATE -static -static-libgcc -static-libstdc++ -Wl,--kill-at)
 target_link_libraries(zsmime PRIVATE crypt32 user32 kernel32)
 
+
+# Every build checks that the DLL carries the dialogs and the bitmap as the script gives them.
+find_package(Python3 COMPONENTS Interpreter QUIET)
+if(Python3_Interpreter_FOUND)
+  add_custom_command(TARGET zsmime POST_BUILD
+    COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/scripts/check_dll_resources.py $<TARGET_FILE:zsmime>
+    VERBATIM)
+endif()
