@@ -524,3 +524,35 @@ TEST_F(DetachedLayoutTest, WithoutSignaturePartOnlyTheFailureBox)
 }
 
 }  // namespace
+
+namespace {
+
+// Opening a message starts the command by itself when the settings say so.
+TEST_F(DecryptVerifyTest, OpeningAnEncryptedMessageWithAutoVerifyUnwrapsIt)
+{
+    WriteSettings({"receivingBehavior=AutoVerify"});
+    Load();
+    Host().hasMessage = true;
+    Host().message = EncryptedPlain("des3");
+    BoxRecorder recorder;
+    plugin_.OpenMail();
+    EXPECT_EQ(recorder.Texts(), Boxes({EncryptedSection("3DES", "alice")}));
+    EXPECT_EQ(Host().message, UnwrappedPlain());
+    EXPECT_EQ(Host().liveTexts, 0);
+}
+
+TEST_F(DecryptVerifyTest, PopupAnsweredYesVerifiesAfterTheQuestion)
+{
+    WriteSettings({"receivingBehavior=Popup"});
+    Load();
+    Host().hasMessage = true;
+    Host().message = Received(kOuterHeaders, SignEntity(kPlainEntity, Cert("alice"), "sha1", false));
+    BoxRecorder recorder;  // answers Yes
+    plugin_.OpenMail();
+    ASSERT_EQ(recorder.boxes().size(), 2u);
+    EXPECT_EQ(recorder.boxes()[0].caption, "NOTICE!");
+    EXPECT_EQ(recorder.boxes()[1].text, SignedSection("SHA-1", "alice", "root"));
+    EXPECT_EQ(Host().message, UnwrappedPlain());
+}
+
+}  // namespace
