@@ -5,7 +5,7 @@ set -eu
 total=${1:-60}
 root=$(cd "$(dirname "$0")/.." && pwd)
 build="$root/build-fuzz"
-targets="fuzz_mime_roundtrip fuzz_base64_decode fuzz_collect_addresses"
+targets="fuzz_mime_roundtrip fuzz_base64_decode fuzz_collect_addresses decrypt_verify_fuzz"
 
 CC=clang CXX=clang++ cmake -S "$root" -B "$build" -DZSMIME_FUZZ=ON -DZSMIME_BENCH=OFF \
     -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
@@ -16,10 +16,11 @@ each=$(( total / count ))
 [ "$each" -ge 1 ] || each=1
 status=0
 for target in $targets; do
-    seeds="$root/fuzz/corpus/$target"
+    seeds="$root/fuzz/corpus/${target%_fuzz}"
     # Long enough for lines beyond the 64 KiB line buffer.
     max_len=4096
     [ "$target" = fuzz_mime_roundtrip ] && max_len=140000
+    [ "$target" = decrypt_verify_fuzz ] && max_len=16384
     # New inputs go to a scratch corpus, so the committed seeds stay as they are.
     work="$build/fuzz/corpus-$target"
     mkdir -p "$work"

@@ -17,6 +17,12 @@ bool ReadFileBytes(const std::string& path, std::string* bytes)
     char chunk[65536];
     size_t n;
     bytes->clear();
+    if (fseek(f, 0, SEEK_END) == 0) {
+        long size = ftell(f);
+        if (size > 0)
+            bytes->reserve((size_t)size);
+        rewind(f);
+    }
     while ((n = fread(chunk, 1, sizeof chunk, f)) > 0)
         bytes->append(chunk, n);
     fclose(f);

@@ -1,0 +1,55 @@
+// The plain message that replaces an S/MIME message for one removed layer.
+#include <stdlib.h>
+#include <string.h>
+
+#include "incoming/decrypt_verify.h"
+#include "mime/mime_part.h"
+
+enum { LAYER_HEADER_SIZE = 32768 };
+
+static const char* const kCarriedHeaders[] = {"Date", "Subject", "From", "To", "Cc"};
+
+// Where the body begins: after the first "\r\n\r\n". Content whose header
+// block ends earlier with other line ends (bare LF from a binary-mode sender)
+// would otherwise lose the body lines the parser did not take as headers, so
+// there the parser's own end of the header block decides.
+static const char* BodyAfterHeaderBlock(const char* content, const char* headerEnd)
+{
+    const char* crlf = strstr(content, "\r\n\r\n");
+    if (crlf != NULL && crlf < headerEnd)
+        return crlf + 4;
+    return headerEnd;
+}
+
+void BuildLayerMessage(MimePart* outer, MimePart* layer, const char* content)
+{
+    // The layer is carried as flat text: its body and sub-parts would be
+    // dropped right after parsing, so only the header block is parsed.
+    const char* position = content;
+    ParseHeaderBlock(layer, &position);
+    layer->body.Clear();
+    layer->DropChildren();
+
+    layer->body.Append("\r\n");
+    const char* body = BodyAfterHeaderBlock(content, position);
+    if (*body != '\0')
+        layer->body.Append(body);
+
+    // Two spare bytes give a value cut at the buffer's end back its line end.
+    char* value = (char*)malloc(LAYER_HEADER_SIZE + 2);
+    if (value == NULL)
+        return;
+    for (const char* name : kCarriedHeaders) {
+        layer->GetHeader(name, value, LAYER_HEADER_SIZE);
+        if (value[0] != '\0')
+            continue;
+        outer->GetHeader(name, value, LAYER_HEADER_SIZE);
+        if (value[0] == '\0')
+            continue;
+        size_t length = strlen(value);
+        if (value[length - 1] != '\n')
+            memcpy(value + length, "\r\n", 3);
+        layer->SetHeader(name, value);
+    }
+    free(value);
+}

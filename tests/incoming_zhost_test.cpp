@@ -1,0 +1,88 @@
+// The decrypt/verify command through zhost as a process, and on real messages
+// from other mail clients when a corpus of them is at hand.
+#include <dirent.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "support/smime_samples.h"
+#include "support/test_pki.h"
+#include "support/test_support.h"
+
+namespace {
+
+class ZhostVerifyTest : public PluginFixture {};
+
+TEST_F(ZhostVerifyTest, SignedAndEncryptedMessageEndsAsPlainTextWithItsReport)
+{
+    const TestPki& pki = TestPki::Instance();
+    InstallCert("Root", pki.Get("root"));
+    InstallCert("MY", pki.Get("bob"), true);
+    std::string signedEntity = SignEntity(kPlainEntity, pki.Get("alice"), "sha1", true);
+    std::string message =
+        Received(kOuterHeaders, EncryptEntity(signedEntity, pki.Get("bob"), "rc2-40", "cms", {"-binary"}));
+    WriteFile(dir_.File("in.eml"), message);
+
+    ProcessResult r = RunProcess({ZHOST_PATH, "--plugin", modulePath_, "verify", dir_.File("in.eml"),
+                                  "-o", dir_.File("out.eml")},
+                                 {"XDG_DATA_HOME=" + dir_.path()});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(ReadFile(dir_.File("out.eml")),
+              "Content-Type: text/plain; charset=us-ascii\r\nContent-Transfer-Encoding: 7bit\r\n" +
+                  std::string(kOuterHeaders) + "\r\n\r\nThe numbers are in.\r\n-- \r\nBob\r\n");
+    std::string expected =
+        "box: [メッセージ] このメッセージは暗号化されています\\n暗号化アルゴリズム :[RC2 (40bit)]\\n"
+        "復号に使った証明書 :[" + pki.Get("bob").subject + "]\\n\\n"
+        "このメッセージは署名されています\\n署名時のハッシュアルゴリズム :[SHA-1]\\n"
+        "署名者: [" + pki.Get("alice").subject + "]\\n"
+        "OOOOO メッセージは改ざんされていません\\nOOOOO 証明書は有効です\\n"
+        "OOOOO 署名者を認証しているCA: [" + pki.Get("root").subject + "]\\n"
+        "OOOOO 証明書は有効なCAから発行されています\\n\\n\n";
+    EXPECT_EQ(r.err, Utf8(expected));
+}
+
+std::vector<std::string> CorpusFiles(const std::string& dir)
+{
+    std::vector<std::string> files;
+    DIR* d = opendir(dir.c_str());
+    if (d == nullptr)
+        return files;
+    while (dirent* e = readdir(d)) {
+        std::string path = dir + "/" + e->d_name;
+        struct stat st;
+        if (stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode))
+            files.push_back(path);
+    }
+    closedir(d);
+    std::sort(files.begin(), files.end());
+    return files;
+}
+
+// Messages from other clients cannot be decrypted here (their keys are not
+// ours), but every one must end in exactly one final box, give every text
+// back, and either stay untouched or be replaced by an unwrapped message.
+TEST_F(ZhostVerifyTest, RealMessagesFromOtherClients)
+{
+    std::string corpus = std::string(SHARED_DIR) + "/corpus";
+    std::vector<std::string> files = CorpusFiles(corpus);
+    if (files.empty())
+        GTEST_SKIP() << "no message corpus at " << corpus;
+    Load();
+    for (const std::string& file : files) {
+        SCOPED_TRACE(file);
+        std::string message = ReadFile(file);
+        Host().hasMessage = true;
+        Host().message = message;
+        BoxRecorder recorder;
+        ASSERT_TRUE(RunMenuCommand(plugin_, MENU_TYPE_MAIN, "S/MIMEメッセージの復号と検証", kMainWindow));
+        EXPECT_EQ(Host().liveTexts, 0);
+        EXPECT_GE(recorder.boxes().size(), 1u);
+        std::string last = recorder.boxes().empty() ? "" : recorder.boxes().back().text;
+        if (last == "S/MIMEメッセージを解析できません")
+            EXPECT_EQ(Host().message, message);
+    }
+}
+
+}  // namespace
