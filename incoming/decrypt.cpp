@@ -7,31 +7,17 @@
 #include <wincrypt.h>
 
 #include "host/messages.h"
-#include "incoming/cms_inspect.h"
-#include "mime/base64.h"
-#include "mime/mime_part.h"
+#include "incoming/smime_body.h"
 #include "settings/settings.h"
 
 static const DWORD kEncoding = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;
 
 char* DecryptSmimeMessage(const char* source, SmimeResult* result)
 {
-    const char* blank = FindNoCase(source, "\r\n\r\n");
-    if (blank == NULL) {
-        SET_RESULT_TEXT(result->errorText, "メッセージが取得できません");
-        return NULL;
-    }
     DWORD derSize = 0;
-    BYTE* der = Base64Decode(blank + 4, &derSize);
-    if (der == NULL) {
-        SET_RESULT_TEXT(result->errorText, "メッセージのデコードに失敗しました");
+    BYTE* der = DecodeSmimeBodyOfType(source, CMSG_ENVELOPED, result, &derSize);
+    if (der == NULL)
         return NULL;
-    }
-    if (InspectCmsMessage(der, derSize, result) != CMSG_ENVELOPED) {
-        SET_RESULT_TEXT(result->errorText, "Wrong message type");
-        free(der);
-        return NULL;
-    }
 
     bool decrypted = false;
     BYTE* content = NULL;

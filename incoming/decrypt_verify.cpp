@@ -11,8 +11,9 @@
 #include "host/host_api.h"
 #include "host/messages.h"
 #include "incoming/classify.h"
-#include "incoming/cms_inspect.h"
+#include "incoming/cms_info.h"
 #include "incoming/decrypt.h"
+#include "incoming/smime_body.h"
 #include "incoming/verify.h"
 #include "incoming/verify_report.h"
 #include "mime/base64.h"
@@ -25,17 +26,10 @@ enum { PASS_LIMIT = 2, DEBUG_PASS_START = 1000 };
 // An application/pkcs7-mime body whose headers do not say what it holds.
 static char* UnwrapUntyped(const char* source, SmimeResult* result)
 {
-    const char* blank = FindNoCase(source, "\r\n\r\n");
-    if (blank == NULL) {
-        SET_RESULT_TEXT(result->errorText, "メッセージが取得できません");
-        return NULL;
-    }
     DWORD derSize = 0;
-    BYTE* der = Base64Decode(blank + 4, &derSize);
-    if (der == NULL) {
-        SET_RESULT_TEXT(result->errorText, "メッセージのデコードに失敗しました");
+    BYTE* der = DecodeSmimeBody(source, result, &derSize);
+    if (der == NULL)
         return NULL;
-    }
     DWORD type = InspectCmsMessage(der, derSize, NULL);
     free(der);
     if (type == CMSG_ENVELOPED)

@@ -8,8 +8,7 @@
 
 #include "certs/trust.h"
 #include "host/messages.h"
-#include "incoming/cms_inspect.h"
-#include "mime/base64.h"
+#include "incoming/smime_body.h"
 #include "mime/mime_part.h"
 #include "settings/settings.h"
 
@@ -35,32 +34,10 @@ static void MarkVerified(PCCERT_CONTEXT signer, SmimeResult* result)
         CheckSignerTrust(signer, result);
 }
 
-// The signature object of a text whose Base64 body follows its header block;
-// null with errorText written when there is none.
-static BYTE* DecodeSignedBody(const char* text, SmimeResult* result, DWORD* derSize)
-{
-    const char* blank = text != NULL ? FindNoCase(text, "\r\n\r\n") : NULL;
-    if (blank == NULL) {
-        SET_RESULT_TEXT(result->errorText, "メッセージが取得できません");
-        return NULL;
-    }
-    BYTE* der = Base64Decode(blank + 4, derSize);
-    if (der == NULL) {
-        SET_RESULT_TEXT(result->errorText, "メッセージのデコードに失敗しました");
-        return NULL;
-    }
-    if (InspectCmsMessage(der, *derSize, result) != CMSG_SIGNED) {
-        SET_RESULT_TEXT(result->errorText, "Wrong message type");
-        free(der);
-        return NULL;
-    }
-    return der;
-}
-
 char* VerifyOpaqueSignature(const char* source, SmimeResult* result)
 {
     DWORD derSize = 0;
-    BYTE* der = DecodeSignedBody(source, result, &derSize);
+    BYTE* der = DecodeSmimeBodyOfType(source, CMSG_SIGNED, result, &derSize);
     if (der == NULL)
         return NULL;
 
@@ -152,7 +129,7 @@ static bool TakeDetachedPieces(const char* source, SmimeResult* result, BYTE** d
         return false;
 
     char* signatureText = signature->Serialize();
-    *der = DecodeSignedBody(signatureText, result, derSize);
+    *der = DecodeSmimeBodyOfType(signatureText, CMSG_SIGNED, result, derSize);
     free(signatureText);
     if (*der == NULL)
         return false;

@@ -4,7 +4,7 @@
 
 #include <memory>
 
-#include "incoming/cms_inspect.h"
+#include "incoming/cms_info.h"
 #include "support/cert_fixture.h"
 #include "zhost/zhost.h"
 

@@ -1,4 +1,4 @@
-#include "incoming/cms_inspect.h"
+#include "incoming/cms_info.h"
 
 #include <stdlib.h>
 #include <string.h>

@@ -1,0 +1,13 @@
+#pragma once
+
+#include <windows.h>
+
+#include "incoming/smime_result.h"
+
+// The CMS object in the Base64 body that follows a message's header block,
+// as new bytes (free()); null with errorText written when there is none.
+BYTE* DecodeSmimeBody(const char* source, SmimeResult* result, DWORD* derSize);
+
+// The same, for an object that must be of the given CMSG_ type; the inspection
+// names its algorithms in result. Null with "Wrong message type" otherwise.
+BYTE* DecodeSmimeBodyOfType(const char* source, DWORD type, SmimeResult* result, DWORD* derSize);
