@@ -10,3 +10,19 @@ target_include_directories(zsmime PRIVATE ${CMAKE_SOURCE_DIR})
 target_link_options(zsmime PRIVATE -static -static-libgcc -static-libstdc++ -Wl,--kill-at)
 target_link_libraries(zsmime PRIVATE crypt32 user32 kernel32)
 
+
+# zhost.exe, the stand-in host as a PE executable: the plug-in binds to the
+# ZDA_ functions it exports, by their plain names.
+file(GLOB ZHOST_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/zhost/*.cpp ${CMAKE_SOURCE_DIR}/zhost/win32/*.cpp)
+add_executable(zhost ${ZHOST_SOURCES})
+target_include_directories(zhost PRIVATE ${CMAKE_SOURCE_DIR} ${CMAKE_SOURCE_DIR}/zhost/win32/include)
+target_link_options(zhost PRIVATE -static -static-libgcc -static-libstdc++ -Wl,--kill-at)
+target_link_libraries(zhost PRIVATE crypt32 user32 kernel32)
+add_dependencies(zhost zsmime)
+
+# A host without ZDA_Connect, into which the plug-in must refuse to load.
+add_executable(bare_host ${CMAKE_SOURCE_DIR}/tests/support/bare_host_main.cpp ${CMAKE_SOURCE_DIR}/zhost/host_functions.cpp
+  ${CMAKE_SOURCE_DIR}/zhost/transcript.cpp ${CMAKE_SOURCE_DIR}/zhost/composer.cpp)
+target_include_directories(bare_host PRIVATE ${CMAKE_SOURCE_DIR})
+target_compile_definitions(bare_host PRIVATE ZHOST_WITHOUT_CONNECT)
+target_link_options(bare_host PRIVATE -static -static-libgcc -static-libstdc++ -Wl,--kill-at)
