@@ -45,3 +45,17 @@ endif()
 if(ZSMIME_FUZZ AND EXISTS ${CMAKE_SOURCE_DIR}/fuzz/CMakeLists.txt)
   add_subdirectory(fuzz)
 endif()
+
+# The module's resources: the POSIX platform has no resource section, so the
+# resource script is turned into a table linked into the module.
+find_package(Python3 REQUIRED COMPONENTS Interpreter)
+set(RESOURCE_TABLE ${CMAKE_BINARY_DIR}/generated/resource_table.cpp)
+add_custom_command(OUTPUT ${RESOURCE_TABLE}
+  COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/generated
+  COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/resources/gen_resource_table.py
+          ${CMAKE_SOURCE_DIR}/resources/zsmime.rc ${RESOURCE_TABLE}
+  DEPENDS ${CMAKE_SOURCE_DIR}/resources/gen_resource_table.py ${CMAKE_SOURCE_DIR}/resources/zsmime.rc
+          ${CMAKE_SOURCE_DIR}/resources/resource.h ${CMAKE_SOURCE_DIR}/resources/lock.bmp
+  COMMENT "Generating the resource table from zsmime.rc"
+  VERBATIM)
+target_sources(zsmime_objects PRIVATE ${RESOURCE_TABLE})

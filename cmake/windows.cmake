@@ -11,6 +11,14 @@ target_link_options(zsmime PRIVATE -static -static-libgcc -static-libstdc++ -Wl,
 target_link_libraries(zsmime PRIVATE crypt32 user32 kernel32)
 
 
+# Every build checks that the DLL carries the dialogs and the bitmap as the script gives them.
+find_package(Python3 COMPONENTS Interpreter QUIET)
+if(Python3_Interpreter_FOUND)
+  add_custom_command(TARGET zsmime POST_BUILD
+    COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tests/check_dll_resources.py $<TARGET_FILE:zsmime>
+    VERBATIM)
+endif()
+
 # zhost.exe, the stand-in host as a PE executable: the plug-in binds to the
 # ZDA_ functions it exports, by their plain names.
 file(GLOB ZHOST_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/zhost/*.cpp ${CMAKE_SOURCE_DIR}/zhost/win32/*.cpp)

@@ -58,6 +58,7 @@ typedef struct _FILETIME {
 
 typedef INT_PTR(WINAPI* FARPROC)(void);
 typedef INT_PTR(CALLBACK* DLGPROC)(HWND, UINT, WPARAM, LPARAM);
+typedef BOOL(CALLBACK* WNDENUMPROC)(HWND, LPARAM);
 
 #define TRUE 1
 #define FALSE 0
@@ -95,6 +96,9 @@ typedef INT_PTR(CALLBACK* DLGPROC)(HWND, UINT, WPARAM, LPARAM);
 #define ERROR_BAD_EXE_FORMAT 193L
 #define ERROR_INVALID_DATA 13L
 #define ERROR_CALL_NOT_IMPLEMENTED 120L
+#define ERROR_INVALID_WINDOW_HANDLE 1400L
+#define ERROR_RESOURCE_DATA_NOT_FOUND 1812L
+#define ERROR_RESOURCE_NAME_NOT_FOUND 1814L
 
 #define FORMAT_MESSAGE_ALLOCATE_BUFFER 0x00000100
 #define FORMAT_MESSAGE_IGNORE_INSERTS 0x00000200
@@ -141,9 +145,47 @@ typedef INT_PTR(CALLBACK* DLGPROC)(HWND, UINT, WPARAM, LPARAM);
 #define MF_BYPOSITION 0x00000400L
 
 // Window messages
+#define WM_SETTEXT 0x000C
+#define WM_GETTEXT 0x000D
+#define WM_GETTEXTLENGTH 0x000E
 #define WM_INITDIALOG 0x0110
 #define WM_COMMAND 0x0111
 #define WM_CLOSE 0x0010
+
+// Window and dialog styles
+#define WS_POPUP 0x80000000L
+#define WS_CHILD 0x40000000L
+#define WS_VISIBLE 0x10000000L
+#define WS_DISABLED 0x08000000L
+#define WS_CAPTION 0x00C00000L
+#define WS_BORDER 0x00800000L
+#define WS_VSCROLL 0x00200000L
+#define WS_HSCROLL 0x00100000L
+#define WS_SYSMENU 0x00080000L
+#define WS_GROUP 0x00020000L
+#define WS_TABSTOP 0x00010000L
+#define DS_SETFONT 0x40L
+#define DS_MODALFRAME 0x80L
+#define GWL_STYLE (-16)
+#define GWL_ID (-12)
+
+// Control styles
+#define BS_PUSHBUTTON 0x00000000L
+#define BS_DEFPUSHBUTTON 0x00000001L
+#define BS_CHECKBOX 0x00000002L
+#define BS_AUTOCHECKBOX 0x00000003L
+#define BS_TYPEMASK 0x0000000FL
+#define SS_LEFT 0x00000000L
+#define SS_BITMAP 0x0000000EL
+#define SS_TYPEMASK 0x0000001FL
+#define ES_LEFT 0x0000L
+#define ES_AUTOHSCROLL 0x0080L
+#define ES_READONLY 0x0800L
+#define CBS_SIMPLE 0x0001L
+#define CBS_DROPDOWN 0x0002L
+#define CBS_DROPDOWNLIST 0x0003L
+#define CBS_SORT 0x0100L
+#define IDC_STATIC (-1)
 
 // Button notifications and messages
 #define BN_CLICKED 0
@@ -155,6 +197,7 @@ typedef INT_PTR(CALLBACK* DLGPROC)(HWND, UINT, WPARAM, LPARAM);
 
 // Combo boxes
 #define CB_ERR (-1)
+#define CB_OKAY 0
 #define CB_ERRSPACE (-2)
 #define CB_ADDSTRING 0x0143
 #define CB_DELETESTRING 0x0144
@@ -227,6 +270,15 @@ BOOL WINAPI SetDlgItemTextA(HWND dialog, int id, LPCSTR text);
 UINT WINAPI GetDlgItemTextA(HWND dialog, int id, LPSTR buffer, int size);
 BOOL WINAPI CheckDlgButton(HWND dialog, int id, UINT check);
 UINT WINAPI IsDlgButtonChecked(HWND dialog, int id);
+HWND WINAPI GetDlgItem(HWND dialog, int id);
+int WINAPI GetDlgCtrlID(HWND window);
+LRESULT WINAPI SendMessageA(HWND window, UINT msg, WPARAM wParam, LPARAM lParam);
+BOOL WINAPI EnumChildWindows(HWND parent, WNDENUMPROC proc, LPARAM lParam);
+int WINAPI GetClassNameA(HWND window, LPSTR buffer, int size);
+int WINAPI GetWindowTextA(HWND window, LPSTR buffer, int size);
+LONG WINAPI GetWindowLongA(HWND window, int index);
+HWND WINAPI GetFocus(void);
+BOOL WINAPI IsWindow(HWND window);
 
 #ifdef __cplusplus
 }

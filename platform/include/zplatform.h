@@ -20,6 +20,55 @@ typedef void (*ZDialogHandler)(void* context, HWND dialog);
 void ZPlatformSetMessageBoxHandler(ZMessageBoxHandler handler, void* context);
 void ZPlatformSetDialogHandler(ZDialogHandler handler, void* context);
 
+// Whether EndDialog has closed the dialog (it stays readable until the driver
+// returns); the value given to EndDialog goes to result when not null.
+BOOL ZPlatformDialogEnded(HWND dialog, INT_PTR* result);
+
+// The value DialogBoxParamA returned for the last modal dialog that ended.
+INT_PTR ZPlatformLastDialogResult(void);
+
+// A module's resources. The Windows build has a resource section; on POSIX the
+// build generates this table from the same resource script and links it into
+// the module, exported under ZPLATFORM_RESOURCES_SYMBOL, where DialogBoxParamA
+// finds it through the module handle.
+typedef struct ZDialogItemTemplate {
+    int id;
+    const char* className;  // "Button", "Edit", "Static", "ComboBox"
+    DWORD style;
+    short x, y, cx, cy;     // dialog units
+    const char* text;       // Shift-JIS
+    int imageId;            // bitmap resource of an SS_BITMAP static, else 0
+} ZDialogItemTemplate;
+
+typedef struct ZDialogTemplate {
+    int id;
+    const char* caption;
+    DWORD style;
+    short x, y, cx, cy;
+    int pointSize;
+    const char* fontName;
+    const ZDialogItemTemplate* items;  // template order, which is the tab order
+    int itemCount;
+} ZDialogTemplate;
+
+typedef struct ZBitmapResource {
+    int id;
+    const unsigned char* bytes;  // a .bmp file
+    size_t size;
+} ZBitmapResource;
+
+typedef struct ZModuleResources {
+    const ZDialogTemplate* dialogs;
+    int dialogCount;
+    const ZBitmapResource* bitmaps;
+    int bitmapCount;
+} ZModuleResources;
+
+#define ZPLATFORM_RESOURCES_SYMBOL "ZPlatformModuleResources"
+
+// The resources of a module (null: the executable), or null when it has none.
+const ZModuleResources* ZPlatformModuleResourcesOf(HINSTANCE module);
+
 // How many times GetProcAddress has been called in this process.
 unsigned ZPlatformProcLookupCount(void);
 

@@ -172,6 +172,14 @@ BOOL WINAPI FreeLibrary(HMODULE handle)
     return TRUE;
 }
 
+const ZModuleResources* ZPlatformModuleResourcesOf(HINSTANCE module)
+{
+    LoadedModule* m = module == nullptr ? Executable() : FromHandle(module);
+    if (m == nullptr || m->handle == nullptr)
+        return nullptr;
+    return static_cast<const ZModuleResources*>(dlsym(m->handle, ZPLATFORM_RESOURCES_SYMBOL));
+}
+
 unsigned ZPlatformProcLookupCount(void)
 {
     return g_lookups.load();

@@ -11,4 +11,6 @@ static int OnMessageBox(void*, HWND, LPCSTR text, LPCSTR caption, UINT type)
 void InstallUiDriver()
 {
     ZPlatformSetMessageBoxHandler(OnMessageBox, NULL);
+    // Dialogs are cancelled unless a command hands them a script.
+    ZPlatformSetDialogHandler(NULL, NULL);
 }
