@@ -10,6 +10,7 @@
 #include <wincrypt.h>
 
 struct CertStoreImpl;
+struct CertContextData;
 
 struct CertContextImpl {
     CERT_CONTEXT context;   // first member: PCCERT_CONTEXT points here
@@ -18,6 +19,7 @@ struct CertContextImpl {
     EVP_PKEY* privateKey;   // owned; null when no private key is associated
     int refCount;
     CertStoreImpl* store;   // the store the context was taken from, or null
+    CertContextData* data;  // owned: the encoded bytes and what `info` points into
 };
 
 CertContextImpl* CertImpl(PCCERT_CONTEXT context);
