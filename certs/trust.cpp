@@ -1,0 +1,98 @@
+#include "certs/trust.h"
+
+#include <string.h>
+
+#include "certs/cert_select.h"
+#include "host/messages.h"
+
+static const DWORD kEncoding = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;
+
+// A root only counts when it actually signed the certificate: matching the
+// issuer name alone would let anyone mint a "trusted" certificate by copying
+// a root's name. Roots sharing the name are tried in store order.
+static PCCERT_CONTEXT FindIssuingRoot(HCERTSTORE rootStore, PCCERT_CONTEXT cert)
+{
+    PCCERT_CONTEXT root = NULL;
+    for (;;) {
+        root = CertFindCertificateInStore(rootStore, kEncoding, 0, CERT_FIND_ISSUER_NAME,
+                                          &cert->pCertInfo->Issuer, root);
+        if (root == NULL)
+            return NULL;
+        if (CryptVerifyCertificateSignature(0, X509_ASN_ENCODING, cert->pbCertEncoded,
+                                            cert->cbCertEncoded,
+                                            &root->pCertInfo->SubjectPublicKeyInfo))
+            return root;
+    }
+}
+
+static void CloseStore(HCERTSTORE store, const char* complaint)
+{
+    if (store != NULL && CertCloseStore(store, CERT_CLOSE_STORE_CHECK_FLAG) != TRUE)
+        ShowMessage(complaint);
+}
+
+// Files the certificate in "CA" (so its owner becomes a possible recipient)
+// and records its validity, its trusted root and the root's validity.
+static int CheckAgainstRoots(HCERTSTORE rootStore, HCERTSTORE caStore, PCCERT_CONTEXT cert,
+                             SmimeResult* result, PCCERT_CONTEXT* root)
+{
+    char name[SUBJECT_SIZE];
+    if (GetSubjectString(cert, name) < 2) {
+        ShowMessage("証明書のサブジェクトが取得できません");
+        return 0;
+    }
+    SET_RESULT_TEXT(result->signerName, name);
+
+    if (CertAddCertificateContextToStore(caStore, cert, CERT_STORE_ADD_USE_EXISTING, NULL) != TRUE) {
+        ShowLastErrorText();
+        ShowMessage("The certificate has NOT been added to \"Others\" certstore.");
+    }
+
+    if (CertVerifyTimeValidity(NULL, cert->pCertInfo) == 0)
+        result->flags |= SR_SIGNER_CURRENT;
+
+    *root = FindIssuingRoot(rootStore, cert);
+    if (*root == NULL)
+        return 0;
+    if (GetSubjectString(*root, name) < 2 || strlen(name) < 2)
+        return 0;
+
+    result->flags |= SR_ISSUER_TRUSTED;
+    SET_RESULT_TEXT(result->issuerName, name);
+    if (CertVerifyTimeValidity(NULL, (*root)->pCertInfo) == 0)
+        result->flags |= SR_ISSUER_CURRENT;
+    return 1;
+}
+
+int CheckSignerTrust(PCCERT_CONTEXT cert, SmimeResult* result)
+{
+    if (cert == NULL || result == NULL)
+        return 0;
+
+    HCERTSTORE rootStore = CertOpenSystemStoreA(0, "Root");
+    if (rootStore == NULL) {
+        ShowMessage("ルート証明書ストアを開けません");
+        return 0;
+    }
+    HCERTSTORE caStore = CertOpenSystemStoreA(0, "CA");
+    PCCERT_CONTEXT root = NULL;
+    int trusted = 0;
+    if (caStore == NULL)
+        ShowMessage("ルート証明書ストアを開けません");
+    else
+        trusted = CheckAgainstRoots(rootStore, caStore, cert, result, &root);
+
+    if (root != NULL)
+        CertFreeCertificateContext(root);
+    CloseStore(caStore, "CertCloseStore(recipient) returns with some notice");
+    CloseStore(rootStore, "CertCloseStore(Root) returns with some notice");
+    return trusted;
+}
+
+PCCERT_CONTEXT WINAPI GetSignerCertificate(void* arg, DWORD encoding, PCERT_INFO signerId,
+                                           HCERTSTORE messageStore)
+{
+    if (messageStore == NULL || signerId == NULL)
+        return NULL;
+    return CertGetSubjectCertificateFromStore(messageStore, encoding, signerId);
+}

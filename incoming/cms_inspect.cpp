@@ -1,0 +1,151 @@
+#include "incoming/cms_inspect.h"
+
+#include <stdlib.h>
+#include <string.h>
+
+#include <wincrypt.h>
+
+#include "host/messages.h"
+
+static const DWORD kEncoding = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;
+
+static void WriteError(SmimeResult* result, const char* text)
+{
+    if (result != NULL)
+        SET_RESULT_TEXT(result->errorText, text);
+}
+
+static const char* HashAlgorithmName(const char* oid)
+{
+    if (strcmp(oid, szOID_RSA_MD5) == 0)
+        return "MD5";
+    if (strcmp(oid, szOID_OIWSEC_sha1) == 0)
+        return "SHA-1";
+    if (strcmp(oid, szOID_OIWSEC_dsaSHA1) == 0)
+        return "SHA-1 (DSA)";
+    return oid;
+}
+
+static const char* Rc2Name(const CRYPT_ALGORITHM_IDENTIFIER* algorithm)
+{
+    CRYPT_RC2_CBC_PARAMETERS parameters;
+    memset(&parameters, 0, sizeof(parameters));
+    DWORD size = sizeof(parameters);
+    if (!CryptDecodeObject(kEncoding, PKCS_RC2_CBC_PARAMETERS, algorithm->Parameters.pbData,
+                           algorithm->Parameters.cbData, 0, &parameters, &size))
+        return "RC2";
+    switch (parameters.dwVersion) {
+    case CRYPT_RC2_40BIT_VERSION:
+        return "RC2 (40bit)";
+    case CRYPT_RC2_56BIT_VERSION:
+        return "RC2 (56bit)";
+    case CRYPT_RC2_64BIT_VERSION:
+        return "RC2 (64bit)";
+    case CRYPT_RC2_128BIT_VERSION:
+        return "RC2 (128bit)";
+    default:
+        return "RC2";
+    }
+}
+
+static const char* CipherName(const char* oid, const CRYPT_ALGORITHM_IDENTIFIER* algorithm)
+{
+    if (strcmp(oid, szOID_RSA_RC2CBC) == 0)
+        return Rc2Name(algorithm);
+    if (strcmp(oid, szOID_OIWSEC_desCBC) == 0)
+        return "DES";
+    if (strcmp(oid, szOID_RSA_DES_EDE3_CBC) == 0)
+        return "3DES";
+    return oid;
+}
+
+// The size query of an algorithm parameter, then a zeroed buffer at least as
+// large as the identifier itself so that a short answer cannot be overread.
+struct AlgorithmParam {
+    BYTE* buffer = NULL;
+    ~AlgorithmParam() { free(buffer); }
+    const CRYPT_ALGORITHM_IDENTIFIER* Identifier() const
+    {
+        return reinterpret_cast<const CRYPT_ALGORITHM_IDENTIFIER*>(buffer);
+    }
+};
+
+static bool AllocateParam(AlgorithmParam& param, DWORD size)
+{
+    if (size < sizeof(CRYPT_ALGORITHM_IDENTIFIER))
+        size = sizeof(CRYPT_ALGORITHM_IDENTIFIER);
+    param.buffer = static_cast<BYTE*>(calloc(1, size));
+    return param.buffer != NULL;
+}
+
+static const char* ObjectId(const AlgorithmParam& param)
+{
+    const char* oid = param.Identifier()->pszObjId;
+    return oid != NULL ? oid : "";
+}
+
+static void NameHashAlgorithm(HCRYPTMSG message, SmimeResult* result)
+{
+    AlgorithmParam param;
+    DWORD size = 0;
+    if (!CryptMsgGetParam(message, CMSG_SIGNER_HASH_ALGORITHM_PARAM, 0, NULL, &size)) {
+        WriteError(result, "Decode CMSG_HASH_ALGORITHM_PARAM failed 2nd 1");
+    } else if (!AllocateParam(param, size)) {
+        WriteError(result, "memory alloc error");
+    } else if (!CryptMsgGetParam(message, CMSG_SIGNER_HASH_ALGORITHM_PARAM, 0, param.buffer, &size)) {
+        WriteError(result, "Decode CMSG_ENVELOPE_ALGORITHM_PARAM failed 2nd 2");
+    } else {
+        SET_RESULT_TEXT(result->hashAlgName, HashAlgorithmName(ObjectId(param)));
+    }
+}
+
+static void NameCipher(HCRYPTMSG message, SmimeResult* result)
+{
+    AlgorithmParam param;
+    DWORD size = 0;
+    if (!CryptMsgGetParam(message, CMSG_ENVELOPE_ALGORITHM_PARAM, 0, NULL, &size)) {
+        WriteError(result, "Decode CMSG_TYPE_PARAM failed 2nd 1");
+    } else if (!AllocateParam(param, size)) {
+        ShowMessage("memory alloc error");
+    } else if (!CryptMsgGetParam(message, CMSG_ENVELOPE_ALGORITHM_PARAM, 0, param.buffer, &size)) {
+        WriteError(result, "Decode CMSG_TYPE_PARAM failed 2nd 2");
+    } else {
+        SET_RESULT_TEXT(result->encAlgName, CipherName(ObjectId(param), param.Identifier()));
+    }
+}
+
+// Reads the type of the whole object; 0 with the failing step's text.
+static DWORD ReadMessageType(HCRYPTMSG message, const BYTE* der, DWORD count, SmimeResult* result)
+{
+    if (!CryptMsgUpdate(message, der, count, TRUE)) {
+        WriteError(result, "Decode MsgUpdate failed");
+        return 0;
+    }
+    DWORD type = 0;
+    DWORD size = sizeof(type);
+    if (!CryptMsgGetParam(message, CMSG_TYPE_PARAM, 0, &type, &size)) {
+        WriteError(result, "Decode CMSG_TYPE_PARAM failed 1st");
+        return 0;
+    }
+    return type;
+}
+
+DWORD InspectCmsMessage(const BYTE* der, DWORD count, SmimeResult* result)
+{
+    HCRYPTMSG message = CryptMsgOpenToDecode(kEncoding, 0, 0, 0, NULL, NULL);
+    if (message == NULL) {
+        WriteError(result, "OpenToDecode failed");
+        return 0;
+    }
+    DWORD type = ReadMessageType(message, der, count, result);
+    if (type != 0 && result != NULL) {
+        if (type == CMSG_SIGNED)
+            NameHashAlgorithm(message, result);
+        else if (type == CMSG_ENVELOPED)
+            NameCipher(message, result);
+        else
+            WriteError(result, "Wrong message type");
+    }
+    CryptMsgClose(message);
+    return type;
+}

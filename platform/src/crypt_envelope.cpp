@@ -1,0 +1,218 @@
+// CryptEncryptMessage and CryptDecryptMessage: PKCS #7 enveloped-data with
+// RSA key transport to recipients named by issuer and serial number.
+//
+// The size query performs a real encryption and reports its size. The fill
+// call encrypts again with a fresh key and IV; for the same inputs the
+// result has exactly the same length (IV, wrapped keys and padded content
+// are all fixed-size), so the reported size always fits.
+#include <string.h>
+
+
+#include "crypt_msg_common.h"  // first: OpenSSL before wincrypt
+#include "crypt_internal.h"
+
+namespace {
+
+struct CmsHolder {
+    CMS_ContentInfo* cms = nullptr;
+    ~CmsHolder() { CMS_ContentInfo_free(cms); }
+};
+
+// The RC2 effective key length from the algorithm's parameters: none means
+// 40 bits, as CryptoAPI's default.
+const EVP_CIPHER* Rc2Cipher(const CRYPT_OBJID_BLOB& parameters)
+{
+    if (parameters.cbData == 0)
+        return EVP_rc2_40_cbc();
+    CRYPT_RC2_CBC_PARAMETERS rc2;
+    DWORD size = sizeof rc2;
+    if (!CryptDecodeObject(X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, PKCS_RC2_CBC_PARAMETERS,
+                           parameters.pbData, parameters.cbData, 0, &rc2, &size))
+        return nullptr;
+    switch (rc2.dwVersion) {
+    case CRYPT_RC2_40BIT_VERSION:
+        return EVP_rc2_40_cbc();
+    case CRYPT_RC2_64BIT_VERSION:
+        return EVP_rc2_64_cbc();
+    case CRYPT_RC2_128BIT_VERSION:
+        return EVP_rc2_cbc();
+    default:
+        return nullptr;
+    }
+}
+
+const EVP_CIPHER* ContentCipher(const CRYPT_ALGORITHM_IDENTIFIER& algorithm, DWORD* error)
+{
+    const char* oid = algorithm.pszObjId;
+    *error = CRYPT_E_UNKNOWN_ALGO;
+    if (oid == nullptr)
+        return nullptr;
+    if (strcmp(oid, szOID_RSA_RC2CBC) == 0) {
+        *error = NTE_BAD_ALGID;
+        return Rc2Cipher(algorithm.Parameters);
+    }
+    if (strcmp(oid, szOID_OIWSEC_desCBC) == 0)
+        return EVP_des_cbc();
+    if (strcmp(oid, szOID_RSA_DES_EDE3_CBC) == 0)
+        return EVP_des_ede3_cbc();
+    if (strcmp(oid, szOID_NIST_AES128_CBC) == 0)
+        return EVP_aes_128_cbc();
+    if (strcmp(oid, szOID_NIST_AES192_CBC) == 0)
+        return EVP_aes_192_cbc();
+    if (strcmp(oid, szOID_NIST_AES256_CBC) == 0)
+        return EVP_aes_256_cbc();
+    return nullptr;
+}
+
+Bytes BuildEnvelopedMessage(PCRYPT_ENCRYPT_MESSAGE_PARA para, DWORD recipientCount,
+                            PCCERT_CONTEXT recipients[], const BYTE* content, DWORD contentSize)
+{
+    DWORD error = 0;
+    const EVP_CIPHER* cipher = ContentCipher(para->ContentEncryptionAlgorithm, &error);
+    if (cipher == nullptr) {
+        SetLastError(error);
+        return {};
+    }
+    STACK_OF(X509)* certs = sk_X509_new_null();
+    bool ok = certs != nullptr;
+    for (DWORD i = 0; ok && i < recipientCount; ++i) {
+        X509* x = CertX509(recipients[i]);
+        ok = x != nullptr && sk_X509_push(certs, x) > 0;
+    }
+    if (!ok) {
+        sk_X509_free(certs);
+        SetLastError(E_INVALIDARG);
+        return {};
+    }
+    BIO* in = BIO_new_mem_buf(content ? content : (const BYTE*)"", (int)contentSize);
+    CMS_ContentInfo* cms = in ? CMS_encrypt(certs, in, cipher, CMS_BINARY) : nullptr;
+    BIO_free(in);
+    sk_X509_free(certs);  // the certificates are borrowed
+    Bytes der;
+    if (cms != nullptr)
+        der = EncodeContentInfo(cms);
+    CMS_ContentInfo_free(cms);
+    ERR_clear_error();
+    if (der.empty())
+        SetLastError(cms == nullptr ? NTE_BAD_KEY : CRYPT_E_MSG_ERROR);
+    return der;
+}
+
+// Decrypts with the first recipient whose certificate and private key are
+// in one of the stores; returns the certificate used (a new reference).
+PCCERT_CONTEXT DecryptWithStores(CMS_ContentInfo* cms, PCRYPT_DECRYPT_MESSAGE_PARA para,
+                                 Bytes* content, DWORD* error)
+{
+    *error = CRYPT_E_NO_DECRYPT_CERT;
+    STACK_OF(CMS_RecipientInfo)* recipients = CMS_get0_RecipientInfos(cms);
+    for (int r = 0; r < sk_CMS_RecipientInfo_num(recipients); ++r) {
+        CMS_RecipientInfo* recipient = sk_CMS_RecipientInfo_value(recipients, r);
+        if (CMS_RecipientInfo_type(recipient) != CMS_RECIPINFO_TRANS)
+            continue;
+        for (DWORD s = 0; s < para->cCertStore; ++s) {
+            HCERTSTORE store = para->rghCertStore ? para->rghCertStore[s] : nullptr;
+            if (store == nullptr)
+                continue;
+            PCCERT_CONTEXT cert = nullptr;
+            while ((cert = CertEnumCertificatesInStore(store, cert)) != nullptr) {
+                X509* x509 = CertX509(cert);
+                if (x509 == nullptr || CMS_RecipientInfo_ktri_cert_cmp(recipient, x509) != 0)
+                    continue;
+                EVP_PKEY* key = CertPrivateKey(cert);
+                if (key == nullptr)
+                    continue;
+                BIO* out = BIO_new(BIO_s_mem());
+                bool ok = out != nullptr &&
+                          CMS_decrypt_set1_pkey_and_peer(cms, key, x509, nullptr) == 1 &&
+                          CMS_decrypt(cms, nullptr, nullptr, nullptr, out, CMS_BINARY) == 1;
+                if (ok) {
+                    char* data = nullptr;
+                    long size = BIO_get_mem_data(out, &data);
+                    content->assign((const uint8_t*)data, (const uint8_t*)data + size);
+                }
+                BIO_free(out);
+                ERR_clear_error();
+                if (ok) {
+                    PCCERT_CONTEXT found = CertDuplicateCertificateContext(cert);
+                    CertFreeCertificateContext(cert);
+                    *error = 0;
+                    return found;
+                }
+                // The key is there but does not open the message.
+                *error = NTE_BAD_DATA;
+            }
+        }
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+extern "C" {
+
+BOOL WINAPI CryptEncryptMessage(PCRYPT_ENCRYPT_MESSAGE_PARA pEncryptPara, DWORD cRecipientCert,
+                                PCCERT_CONTEXT rgpRecipientCert[], const BYTE* pbToBeEncrypted,
+                                DWORD cbToBeEncrypted, BYTE* pbEncryptedBlob,
+                                DWORD* pcbEncryptedBlob)
+{
+    EnsureCryptoProviders();
+    if (pEncryptPara == nullptr || pcbEncryptedBlob == nullptr ||
+        !IsPkcs7Encoding(pEncryptPara->dwMsgEncodingType) ||
+        (cRecipientCert > 0 && rgpRecipientCert == nullptr) ||
+        (cbToBeEncrypted > 0 && pbToBeEncrypted == nullptr) || cbToBeEncrypted > 0x7FFFFFFF ||
+        (pEncryptPara->dwInnerContentType != 0 && pEncryptPara->dwInnerContentType != CMSG_DATA)) {
+        if (pcbEncryptedBlob)
+            *pcbEncryptedBlob = 0;
+        SetLastError(E_INVALIDARG);
+        return FALSE;
+    }
+    Bytes blob = BuildEnvelopedMessage(pEncryptPara, cRecipientCert, rgpRecipientCert,
+                                       pbToBeEncrypted, cbToBeEncrypted);
+    if (blob.empty()) {
+        *pcbEncryptedBlob = 0;
+        return FALSE;
+    }
+    return CopyToCaller(blob.data(), blob.size(), pbEncryptedBlob, pcbEncryptedBlob);
+}
+
+BOOL WINAPI CryptDecryptMessage(PCRYPT_DECRYPT_MESSAGE_PARA pDecryptPara,
+                                const BYTE* pbEncryptedBlob, DWORD cbEncryptedBlob,
+                                BYTE* pbDecrypted, DWORD* pcbDecrypted,
+                                PCCERT_CONTEXT* ppXchgCert)
+{
+    EnsureCryptoProviders();
+    if (ppXchgCert != nullptr)
+        *ppXchgCert = nullptr;
+    DWORD error = 0;
+    Bytes content;
+    PCCERT_CONTEXT cert = nullptr;
+    CmsHolder holder;
+    if (pDecryptPara == nullptr || !IsPkcs7Encoding(pDecryptPara->dwMsgAndCertEncodingType) ||
+        (pbEncryptedBlob == nullptr && cbEncryptedBlob > 0)) {
+        error = E_INVALIDARG;
+    } else if ((holder.cms = ParseContentInfo(pbEncryptedBlob, cbEncryptedBlob)) == nullptr) {
+        error = GetLastError();
+    } else if (CmsMessageType(holder.cms) != CMSG_ENVELOPED) {
+        error = CRYPT_E_UNEXPECTED_MSG_TYPE;
+    } else {
+        cert = DecryptWithStores(holder.cms, pDecryptPara, &content, &error);
+    }
+    if (cert == nullptr) {
+        if (pcbDecrypted != nullptr)
+            *pcbDecrypted = 0;
+        SetLastError(error);
+        return FALSE;
+    }
+    if (pcbDecrypted != nullptr &&
+        !CopyToCaller(content.data(), content.size(), pbDecrypted, pcbDecrypted)) {
+        CertFreeCertificateContext(cert);
+        return FALSE;
+    }
+    if (ppXchgCert != nullptr)
+        *ppXchgCert = cert;
+    else
+        CertFreeCertificateContext(cert);
+    return TRUE;
+}
+
+}  // extern "C"

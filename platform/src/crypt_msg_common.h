@@ -1,0 +1,66 @@
+// Helpers shared by the message functions of the crypt32 layer: OpenSSL
+// provider set-up, the size-query output pattern, DER checks with the
+// Windows ASN.1 error codes, and conversions between OpenSSL objects and the
+// CryptoAPI structures.
+#pragma once
+
+#include <stddef.h>
+#include <stdint.h>
+
+#include <string>
+#include <vector>
+
+// Every OpenSSL header the message side uses comes before <wincrypt.h>,
+// whose X509_NAME structure-type constant would hide OpenSSL's type name.
+#include <openssl/asn1.h>
+#include <openssl/cms.h>
+#include <openssl/err.h>
+#include <openssl/evp.h>
+#include <openssl/objects.h>
+#include <openssl/provider.h>
+#include <openssl/rsa.h>
+#include <openssl/x509.h>
+#include <openssl/x509v3.h>
+
+#include <windows.h>
+#include <wincrypt.h>
+
+using Bytes = std::vector<uint8_t>;
+
+// Loads the "default" and "legacy" providers once (RC2 and DES live in the latter).
+void EnsureCryptoProviders();
+
+// The size-query pattern: with a null buffer store the size and succeed; with a
+// too-small buffer fail with ERROR_MORE_DATA and the needed size; else copy.
+BOOL CopyToCaller(const void* data, size_t size, void* out, DWORD* outSize);
+
+// Parses a DER/BER ContentInfo. On failure returns null and sets the last
+// error to the CRYPT_E_ASN1_* code Windows gives for such input.
+CMS_ContentInfo* ParseContentInfo(const uint8_t* data, size_t size);
+
+// The CMSG_* type of a parsed ContentInfo, or 0 for a type Windows does not know.
+DWORD CmsMessageType(const CMS_ContentInfo* cms);
+
+// The CMS object as DER (indefinite lengths made definite); empty on failure.
+Bytes EncodeContentInfo(CMS_ContentInfo* cms);
+
+// The content-encryption AlgorithmIdentifier of an enveloped ContentInfo, as
+// DER bytes found by walking the DER form; empty when it cannot be found.
+Bytes EnvelopedContentAlgorithm(const Bytes& contentInfoDer);
+
+// Writes an AlgorithmIdentifier in the CryptoAPI layout: the structure,
+// then the dotted identifier and the parameter bytes in the same buffer.
+BOOL CopyAlgorithmToCaller(const Bytes& algorithmDer, void* out, DWORD* outSize);
+BOOL CopyAlgorithmToCaller(const X509_ALGOR* algorithm, void* out, DWORD* outSize);
+
+// A CERT_INFO naming a signer (issuer and serial, or the key identifier in
+// the Windows key-id form) with its blobs pointing into `storage`.
+struct SignerId {
+    CERT_INFO info;
+    Bytes issuer;
+    Bytes serial;
+};
+bool MakeSignerId(CMS_SignerInfo* signer, SignerId* id);
+
+// Encoding types the message functions accept (PKCS #7 must be among them).
+bool IsPkcs7Encoding(DWORD encodingType);

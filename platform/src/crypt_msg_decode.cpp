@@ -1,0 +1,189 @@
+// Low-level message decoding: CryptMsgOpenToDecode, CryptMsgUpdate,
+// CryptMsgGetParam and CryptMsgClose over OpenSSL's CMS parser.
+#include <string.h>
+
+#include "crypt_msg_common.h"
+
+namespace {
+
+const uint32_t kDecodeMessageMagic = 0x444D5347;  // "DMSG"
+
+struct DecodeMessage {
+    uint32_t magic = kDecodeMessageMagic;
+    DWORD expectedType = 0;  // 0: taken from the data
+    Bytes data;              // accumulated until the final update
+    bool final = false;
+    CMS_ContentInfo* cms = nullptr;
+    DWORD type = 0;
+    Bytes der;               // the parsed message in DER, for hand-walked fields
+};
+
+DecodeMessage* FromHandle(HCRYPTMSG handle)
+{
+    auto* message = (DecodeMessage*)handle;
+    if (message == nullptr || message->magic != kDecodeMessageMagic) {
+        SetLastError(E_INVALIDARG);
+        return nullptr;
+    }
+    return message;
+}
+
+BOOL CopyDword(DWORD value, void* out, DWORD* outSize)
+{
+    return CopyToCaller(&value, sizeof value, out, outSize);
+}
+
+CMS_SignerInfo* SignerAt(DecodeMessage* message, DWORD index)
+{
+    STACK_OF(CMS_SignerInfo)* signers = CMS_get0_SignerInfos(message->cms);
+    if (signers == nullptr || index >= (DWORD)sk_CMS_SignerInfo_num(signers))
+        return nullptr;
+    return sk_CMS_SignerInfo_value(signers, (int)index);
+}
+
+BOOL GetContent(DecodeMessage* message, void* out, DWORD* outSize)
+{
+    if (message->type != CMSG_DATA && message->type != CMSG_SIGNED && message->type != CMSG_HASHED) {
+        SetLastError(CRYPT_E_INVALID_MSG_TYPE);
+        return FALSE;
+    }
+    ASN1_OCTET_STRING** content = CMS_get0_content(message->cms);
+    if (content == nullptr || *content == nullptr)
+        return CopyToCaller(nullptr, 0, out, outSize);
+    return CopyToCaller(ASN1_STRING_get0_data(*content), (size_t)ASN1_STRING_length(*content), out,
+                        outSize);
+}
+
+}  // namespace
+
+extern "C" {
+
+HCRYPTMSG WINAPI CryptMsgOpenToDecode(DWORD dwMsgEncodingType, DWORD dwFlags, DWORD dwMsgType,
+                                      HCRYPTPROV_LEGACY hCryptProv, PCERT_INFO pRecipientInfo,
+                                      PCMSG_STREAM_INFO pStreamInfo)
+{
+    if (!IsPkcs7Encoding(dwMsgEncodingType)) {
+        SetLastError(E_INVALIDARG);
+        return nullptr;
+    }
+    if (pStreamInfo != nullptr || dwMsgType > CMSG_ENCRYPTED) {
+        SetLastError(CRYPT_E_INVALID_MSG_TYPE);
+        return nullptr;
+    }
+    auto* message = new DecodeMessage;
+    message->expectedType = dwMsgType;
+    return message;
+}
+
+BOOL WINAPI CryptMsgUpdate(HCRYPTMSG hCryptMsg, const BYTE* pbData, DWORD cbData, BOOL fFinal)
+{
+    DecodeMessage* message = FromHandle(hCryptMsg);
+    if (message == nullptr)
+        return FALSE;
+    if (message->final) {
+        SetLastError(CRYPT_E_MSG_ERROR);
+        return FALSE;
+    }
+    if (cbData > 0 && pbData == nullptr) {
+        SetLastError(E_INVALIDARG);
+        return FALSE;
+    }
+    if (cbData > 0)
+        message->data.insert(message->data.end(), pbData, pbData + cbData);
+    if (!fFinal)
+        return TRUE;
+    message->final = true;
+    message->cms = ParseContentInfo(message->data.data(), message->data.size());
+    if (message->cms == nullptr)
+        return FALSE;
+    message->type = CmsMessageType(message->cms);
+    if (message->type == 0) {
+        SetLastError(CRYPT_E_INVALID_MSG_TYPE);
+        return FALSE;
+    }
+    if (message->expectedType != 0 && message->type != message->expectedType) {
+        SetLastError(CRYPT_E_UNEXPECTED_MSG_TYPE);
+        return FALSE;
+    }
+    message->der = EncodeContentInfo(message->cms);
+    return TRUE;
+}
+
+BOOL WINAPI CryptMsgGetParam(HCRYPTMSG hCryptMsg, DWORD dwParamType, DWORD dwIndex, void* pvData,
+                             DWORD* pcbData)
+{
+    DecodeMessage* message = FromHandle(hCryptMsg);
+    if (message == nullptr)
+        return FALSE;
+    if (pcbData == nullptr) {
+        SetLastError(E_INVALIDARG);
+        return FALSE;
+    }
+    if (message->cms == nullptr || message->type == 0) {
+        // Nothing decoded yet (or the data was refused).
+        SetLastError(CRYPT_E_STREAM_MSG_NOT_READY);
+        return FALSE;
+    }
+    switch (dwParamType) {
+    case CMSG_TYPE_PARAM:
+        return CopyDword(message->type, pvData, pcbData);
+    case CMSG_CONTENT_PARAM:
+        return GetContent(message, pvData, pcbData);
+    case CMSG_SIGNER_COUNT_PARAM: {
+        if (message->type != CMSG_SIGNED) {
+            SetLastError(CRYPT_E_INVALID_MSG_TYPE);
+            return FALSE;
+        }
+        STACK_OF(CMS_SignerInfo)* signers = CMS_get0_SignerInfos(message->cms);
+        return CopyDword(signers ? (DWORD)sk_CMS_SignerInfo_num(signers) : 0, pvData, pcbData);
+    }
+    case CMSG_SIGNER_HASH_ALGORITHM_PARAM: {
+        if (message->type != CMSG_SIGNED) {
+            SetLastError(CRYPT_E_INVALID_MSG_TYPE);
+            return FALSE;
+        }
+        CMS_SignerInfo* signer = SignerAt(message, dwIndex);
+        if (signer == nullptr) {
+            SetLastError(CRYPT_E_INVALID_INDEX);
+            return FALSE;
+        }
+        X509_ALGOR* digest = nullptr;
+        CMS_SignerInfo_get0_algs(signer, nullptr, nullptr, &digest, nullptr);
+        if (digest == nullptr) {
+            SetLastError(CRYPT_E_INVALID_INDEX);
+            return FALSE;
+        }
+        return CopyAlgorithmToCaller(digest, pvData, pcbData);
+    }
+    case CMSG_ENVELOPE_ALGORITHM_PARAM: {
+        if (message->type != CMSG_ENVELOPED) {
+            SetLastError(CRYPT_E_INVALID_MSG_TYPE);
+            return FALSE;
+        }
+        Bytes algorithm = EnvelopedContentAlgorithm(message->der);
+        if (algorithm.empty()) {
+            SetLastError(CRYPT_E_ASN1_CORRUPT);
+            return FALSE;
+        }
+        return CopyAlgorithmToCaller(algorithm, pvData, pcbData);
+    }
+    default:
+        SetLastError(CRYPT_E_INVALID_MSG_TYPE);
+        return FALSE;
+    }
+}
+
+BOOL WINAPI CryptMsgClose(HCRYPTMSG hCryptMsg)
+{
+    if (hCryptMsg == nullptr)
+        return TRUE;
+    DecodeMessage* message = FromHandle(hCryptMsg);
+    if (message == nullptr)
+        return FALSE;
+    CMS_ContentInfo_free(message->cms);
+    message->magic = 0;
+    delete message;
+    return TRUE;
+}
+
+}  // extern "C"

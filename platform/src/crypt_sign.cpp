@@ -1,0 +1,173 @@
+// CryptSignMessage: PKCS #7 signed-data with one signer, made with
+// OpenSSL's CMS functions. RSA PKCS #1 v1.5 signatures are deterministic and
+// no signing time is added without authenticated attributes, so the size
+// query and the fill call produce the same bytes.
+#include <string.h>
+
+
+#include "crypt_msg_common.h"  // first: OpenSSL before wincrypt
+#include "crypt_internal.h"
+
+namespace {
+
+struct DigestOid {
+    const char* oid;
+    const EVP_MD* (*md)();
+};
+
+const DigestOid kDigests[] = {
+    {szOID_OIWSEC_sha1, EVP_sha1},      {szOID_RSA_MD5, EVP_md5},
+    {szOID_NIST_sha256, EVP_sha256},    {szOID_NIST_sha384, EVP_sha384},
+    {szOID_NIST_sha512, EVP_sha512},
+};
+
+const EVP_MD* DigestForOid(const char* oid)
+{
+    if (oid == nullptr)
+        return nullptr;
+    for (const DigestOid& d : kDigests)
+        if (strcmp(d.oid, oid) == 0)
+            return d.md();
+    return nullptr;
+}
+
+Bytes JoinPieces(DWORD count, const BYTE* pieces[], DWORD sizes[], bool* ok)
+{
+    Bytes all;
+    *ok = true;
+    for (DWORD i = 0; i < count; ++i) {
+        if (sizes == nullptr || pieces == nullptr || (sizes[i] > 0 && pieces[i] == nullptr)) {
+            *ok = false;
+            return {};
+        }
+        all.insert(all.end(), pieces[i], pieces[i] + sizes[i]);
+    }
+    return all;
+}
+
+bool AddAuthAttributes(CMS_SignerInfo* signer, DWORD count, const CRYPT_ATTRIBUTE* attributes,
+                       bool authenticated)
+{
+    for (DWORD i = 0; i < count; ++i) {
+        const CRYPT_ATTRIBUTE& attribute = attributes[i];
+        ASN1_OBJECT* oid = OBJ_txt2obj(attribute.pszObjId, 1);
+        if (oid == nullptr)
+            return false;
+        bool ok = true;
+        for (DWORD v = 0; ok && v < attribute.cValue; ++v) {
+            const unsigned char* p = attribute.rgValue[v].pbData;
+            ASN1_TYPE* value = d2i_ASN1_TYPE(nullptr, &p, (long)attribute.rgValue[v].cbData);
+            if (value == nullptr) {
+                ok = false;
+                break;
+            }
+            // The union member is the object the type needs (string, object, ...).
+            X509_ATTRIBUTE* x = X509_ATTRIBUTE_create_by_OBJ(nullptr, oid, value->type,
+                                                              value->value.ptr, -1);
+            ok = x != nullptr && (authenticated ? CMS_signed_add1_attr(signer, x)
+                                                : CMS_unsigned_add1_attr(signer, x)) == 1;
+            X509_ATTRIBUTE_free(x);
+            ASN1_TYPE_free(value);
+        }
+        ASN1_OBJECT_free(oid);
+        if (!ok)
+            return false;
+    }
+    return true;
+}
+
+// Builds the whole signed message; sets the last error and returns empty on failure.
+Bytes BuildSignedMessage(const CRYPT_SIGN_MESSAGE_PARA* para, bool detached, const Bytes& content)
+{
+    const EVP_MD* md = DigestForOid(para->HashAlgorithm.pszObjId);
+    if (md == nullptr) {
+        SetLastError(CRYPT_E_UNKNOWN_ALGO);
+        return {};
+    }
+    X509* signerCert = CertX509(para->pSigningCert);
+    EVP_PKEY* key = CertPrivateKey(para->pSigningCert);
+    if (signerCert == nullptr || key == nullptr) {
+        SetLastError(CRYPT_E_NO_KEY_PROPERTY);
+        return {};
+    }
+    const unsigned int flags = CMS_BINARY | CMS_PARTIAL | (detached ? CMS_DETACHED : 0);
+    CMS_ContentInfo* cms = CMS_sign(nullptr, nullptr, nullptr, nullptr, flags);
+    if (cms == nullptr) {
+        SetLastError(NTE_NO_MEMORY);
+        return {};
+    }
+    Bytes der;
+    DWORD error = CRYPT_E_MSG_ERROR;
+    bool ok = true;
+    // Only the certificates asked for go in: the signer's is not implied.
+    for (DWORD i = 0; ok && i < para->cMsgCert; ++i) {
+        X509* x = para->rgpMsgCert ? CertX509(para->rgpMsgCert[i]) : nullptr;
+        ok = x != nullptr && CMS_add1_cert(cms, x) == 1;
+        if (!ok)
+            error = E_INVALIDARG;
+    }
+    unsigned int signerFlags = CMS_BINARY | CMS_NOCERTS | CMS_PARTIAL | CMS_NOSMIMECAP;
+    if (para->cAuthAttr == 0)
+        signerFlags |= CMS_NOATTR;
+    CMS_SignerInfo* signer = ok ? CMS_add1_signer(cms, signerCert, key, md, signerFlags) : nullptr;
+    if (ok && signer == nullptr) {
+        ok = false;
+        error = NTE_BAD_KEY;
+    }
+    if (ok && (!AddAuthAttributes(signer, para->cAuthAttr, para->rgAuthAttr, true) ||
+               !AddAuthAttributes(signer, para->cUnauthAttr, para->rgUnauthAttr, false))) {
+        ok = false;
+        error = CRYPT_E_BAD_ENCODE;
+    }
+    if (ok) {
+        BIO* in = BIO_new_mem_buf(content.data(), (int)content.size());
+        ok = in != nullptr && CMS_final(cms, in, nullptr, flags) == 1;
+        BIO_free(in);
+        if (ok)
+            der = EncodeContentInfo(cms);
+        ok = ok && !der.empty();
+    }
+    CMS_ContentInfo_free(cms);
+    ERR_clear_error();
+    if (!ok) {
+        SetLastError(error);
+        return {};
+    }
+    return der;
+}
+
+}  // namespace
+
+extern "C" {
+
+BOOL WINAPI CryptSignMessage(PCRYPT_SIGN_MESSAGE_PARA pSignPara, BOOL fDetachedSignature,
+                             DWORD cToBeSigned, const BYTE* rgpbToBeSigned[],
+                             DWORD rgcbToBeSigned[], BYTE* pbSignedBlob, DWORD* pcbSignedBlob)
+{
+    EnsureCryptoProviders();
+    if (pSignPara == nullptr || pcbSignedBlob == nullptr ||
+        !IsPkcs7Encoding(pSignPara->dwMsgEncodingType) || pSignPara->pSigningCert == nullptr ||
+        pSignPara->cMsgCrl != 0 ||
+        (pSignPara->dwInnerContentType != 0 && pSignPara->dwInnerContentType != CMSG_DATA) ||
+        (!fDetachedSignature && cToBeSigned != 1)) {
+        if (pcbSignedBlob)
+            *pcbSignedBlob = 0;
+        SetLastError(E_INVALIDARG);
+        return FALSE;
+    }
+    bool piecesOk = false;
+    Bytes content = JoinPieces(cToBeSigned, rgpbToBeSigned, rgcbToBeSigned, &piecesOk);
+    if (!piecesOk || content.size() > 0x7FFFFFFF) {
+        *pcbSignedBlob = 0;
+        SetLastError(E_INVALIDARG);
+        return FALSE;
+    }
+    Bytes blob = BuildSignedMessage(pSignPara, fDetachedSignature != FALSE, content);
+    if (blob.empty()) {
+        *pcbSignedBlob = 0;
+        return FALSE;
+    }
+    return CopyToCaller(blob.data(), blob.size(), pbSignedBlob, pcbSignedBlob);
+}
+
+}  // extern "C"

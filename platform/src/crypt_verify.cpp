@@ -1,0 +1,262 @@
+// CryptVerifyMessageSignature and CryptVerifyDetachedMessageSignature. The
+// signer's certificate comes only from the caller's callback (or, without
+// one, from the message's own certificates); no chain is built here.
+#include <string.h>
+
+
+#include "crypt_msg_common.h"  // first: OpenSSL before wincrypt
+#include "crypt_internal.h"
+
+namespace {
+
+struct CmsHolder {
+    CMS_ContentInfo* cms = nullptr;
+    ~CmsHolder() { CMS_ContentInfo_free(cms); }
+};
+
+const EVP_MD* SignerDigest(CMS_SignerInfo* signer)
+{
+    X509_ALGOR* digestAlgorithm = nullptr;
+    CMS_SignerInfo_get0_algs(signer, nullptr, nullptr, &digestAlgorithm, nullptr);
+    if (digestAlgorithm == nullptr)
+        return nullptr;
+    const ASN1_OBJECT* oid = nullptr;
+    X509_ALGOR_get0(&oid, nullptr, nullptr, digestAlgorithm);
+    return EVP_get_digestbyobj(oid);
+}
+
+bool Digest(const EVP_MD* md, const Bytes& content, Bytes* digest)
+{
+    digest->resize(EVP_MAX_MD_SIZE);
+    unsigned int length = 0;
+    if (EVP_Digest(content.data(), content.size(), digest->data(), &length, md, nullptr) != 1)
+        return false;
+    digest->resize(length);
+    return true;
+}
+
+// Whether the signature is one this key made over some digest: then a
+// failed check means the content changed, not the signature.
+bool SignatureRecoverable(EVP_PKEY* key, const ASN1_OCTET_STRING* signature)
+{
+    if (!EVP_PKEY_is_a(key, "RSA"))
+        return false;
+    EVP_PKEY_CTX* ctx = EVP_PKEY_CTX_new(key, nullptr);
+    bool ok = ctx != nullptr && EVP_PKEY_verify_recover_init(ctx) == 1 &&
+              EVP_PKEY_CTX_set_rsa_padding(ctx, RSA_PKCS1_PADDING) == 1;
+    size_t length = 0;
+    ok = ok && EVP_PKEY_verify_recover(ctx, nullptr, &length, signature->data,
+                                       (size_t)signature->length) == 1;
+    Bytes recovered(length);
+    ok = ok && EVP_PKEY_verify_recover(ctx, recovered.data(), &length, signature->data,
+                                       (size_t)signature->length) == 1;
+    EVP_PKEY_CTX_free(ctx);
+    return ok;
+}
+
+// Verifies one signer with the certificate's public key; 0 or the error code.
+DWORD VerifySigner(CMS_SignerInfo* signer, X509* cert, const Bytes& content)
+{
+    const EVP_MD* md = SignerDigest(signer);
+    if (md == nullptr)
+        return CRYPT_E_UNKNOWN_ALGO;
+    Bytes digest;
+    if (!Digest(md, content, &digest))
+        return CRYPT_E_UNKNOWN_ALGO;
+    EVP_PKEY* key = X509_get0_pubkey(cert);
+    if (key == nullptr)
+        return NTE_BAD_KEY;
+
+    if (CMS_signed_get_attr_count(signer) > 0) {
+        // The signature covers the attributes; the content is bound by messageDigest.
+        ASN1_OCTET_STRING* messageDigest = (ASN1_OCTET_STRING*)CMS_signed_get0_data_by_OBJ(
+            signer, OBJ_nid2obj(NID_pkcs9_messageDigest), -3, V_ASN1_OCTET_STRING);
+        if (messageDigest == nullptr)
+            return CRYPT_E_AUTH_ATTR_MISSING;
+        if ((size_t)messageDigest->length != digest.size() ||
+            memcmp(messageDigest->data, digest.data(), digest.size()) != 0)
+            return CRYPT_E_HASH_VALUE;
+        CMS_SignerInfo_set1_signer_cert(signer, cert);
+        return CMS_SignerInfo_verify(signer) == 1 ? 0 : NTE_BAD_SIGNATURE;
+    }
+
+    ASN1_OCTET_STRING* signature = CMS_SignerInfo_get0_signature(signer);
+    if (signature == nullptr)
+        return NTE_BAD_SIGNATURE;
+    EVP_PKEY_CTX* ctx = EVP_PKEY_CTX_new(key, nullptr);
+    bool ok = ctx != nullptr && EVP_PKEY_verify_init(ctx) == 1 &&
+              EVP_PKEY_CTX_set_signature_md(ctx, md) == 1;
+    if (ok && EVP_PKEY_is_a(key, "RSA"))
+        ok = EVP_PKEY_CTX_set_rsa_padding(ctx, RSA_PKCS1_PADDING) == 1;
+    ok = ok && EVP_PKEY_verify(ctx, signature->data, (size_t)signature->length, digest.data(),
+                               digest.size()) == 1;
+    EVP_PKEY_CTX_free(ctx);
+    if (ok)
+        return 0;
+    return SignatureRecoverable(key, signature) ? CRYPT_E_HASH_VALUE : NTE_BAD_SIGNATURE;
+}
+
+// A store with the message's own certificates, for the callback.
+HCERTSTORE MessageStore(CMS_ContentInfo* cms)
+{
+    HCERTSTORE store = OpenMemoryStore();
+    if (store == nullptr)
+        return nullptr;
+    STACK_OF(X509)* certs = CMS_get1_certs(cms);
+    for (int i = 0; i < sk_X509_num(certs); ++i)
+        AddX509ToMemoryStore(store, sk_X509_value(certs, i));
+    sk_X509_pop_free(certs, X509_free);
+    return store;
+}
+
+// Without a callback, a signer named by key identifier is looked up among
+// the message's certificates directly.
+PCCERT_CONTEXT MessageCertByKeyId(CMS_ContentInfo* cms, CMS_SignerInfo* signer)
+{
+    PCCERT_CONTEXT found = nullptr;
+    STACK_OF(X509)* certs = CMS_get1_certs(cms);
+    for (int i = 0; found == nullptr && i < sk_X509_num(certs); ++i)
+        if (CMS_SignerInfo_cert_cmp(signer, sk_X509_value(certs, i)) == 0)
+            found = NewCertContext(sk_X509_value(certs, i), nullptr);
+    sk_X509_pop_free(certs, X509_free);
+    return found;
+}
+
+// Shared body of both functions. `detachedContent` null: the content is
+// taken from the message and returned in `content`.
+BOOL VerifySignedMessage(PCRYPT_VERIFY_MESSAGE_PARA para, DWORD signerIndex, const BYTE* blob,
+                         DWORD blobSize, const Bytes* detachedContent, Bytes* content,
+                         PCCERT_CONTEXT* signerCertOut)
+{
+    EnsureCryptoProviders();
+    if (signerCertOut != nullptr)
+        *signerCertOut = nullptr;
+    if (para == nullptr || !IsPkcs7Encoding(para->dwMsgAndCertEncodingType) ||
+        (blob == nullptr && blobSize > 0)) {
+        SetLastError(E_INVALIDARG);
+        return FALSE;
+    }
+    CmsHolder holder;
+    holder.cms = ParseContentInfo(blob, blobSize);
+    if (holder.cms == nullptr)
+        return FALSE;
+    if (CmsMessageType(holder.cms) != CMSG_SIGNED) {
+        SetLastError(CRYPT_E_UNEXPECTED_MSG_TYPE);
+        return FALSE;
+    }
+    STACK_OF(CMS_SignerInfo)* signers = CMS_get0_SignerInfos(holder.cms);
+    if (signers == nullptr || signerIndex >= (DWORD)sk_CMS_SignerInfo_num(signers)) {
+        SetLastError(CRYPT_E_NO_SIGNER);
+        return FALSE;
+    }
+    CMS_SignerInfo* signer = sk_CMS_SignerInfo_value(signers, (int)signerIndex);
+
+    if (detachedContent != nullptr) {
+        *content = *detachedContent;
+    } else {
+        ASN1_OCTET_STRING** inner = CMS_get0_content(holder.cms);
+        content->clear();
+        if (inner != nullptr && *inner != nullptr)
+            content->assign(ASN1_STRING_get0_data(*inner),
+                            ASN1_STRING_get0_data(*inner) + ASN1_STRING_length(*inner));
+    }
+
+    SignerId id;
+    if (!MakeSignerId(signer, &id)) {
+        SetLastError(CRYPT_E_ASN1_CORRUPT);
+        return FALSE;
+    }
+    HCERTSTORE store = MessageStore(holder.cms);
+    if (store == nullptr) {
+        SetLastError(NTE_NO_MEMORY);
+        return FALSE;
+    }
+    PCCERT_CONTEXT cert = nullptr;
+    if (para->pfnGetSignerCertificate != nullptr)
+        cert = para->pfnGetSignerCertificate(para->pvGetArg, para->dwMsgAndCertEncodingType,
+                                             &id.info, store);
+    else
+        cert = CertGetSubjectCertificateFromStore(store, para->dwMsgAndCertEncodingType, &id.info);
+    CertCloseStore(store, 0);
+    if (cert == nullptr && para->pfnGetSignerCertificate == nullptr && id.serial.empty())
+        cert = MessageCertByKeyId(holder.cms, signer);
+    if (cert == nullptr) {
+        SetLastError(CRYPT_E_NOT_FOUND);
+        return FALSE;
+    }
+    X509* x509 = CertX509(cert);
+    DWORD error = x509 != nullptr ? VerifySigner(signer, x509, *content) : NTE_BAD_KEY;
+    ERR_clear_error();
+    if (error != 0) {
+        CertFreeCertificateContext(cert);
+        SetLastError(error);
+        return FALSE;
+    }
+    if (signerCertOut != nullptr)
+        *signerCertOut = cert;
+    else
+        CertFreeCertificateContext(cert);
+    return TRUE;
+}
+
+}  // namespace
+
+extern "C" {
+
+BOOL WINAPI CryptVerifyMessageSignature(PCRYPT_VERIFY_MESSAGE_PARA pVerifyPara,
+                                        DWORD dwSignerIndex, const BYTE* pbSignedBlob,
+                                        DWORD cbSignedBlob, BYTE* pbDecoded, DWORD* pcbDecoded,
+                                        PCCERT_CONTEXT* ppSignerCert)
+{
+    Bytes content;
+    PCCERT_CONTEXT cert = nullptr;
+    if (!VerifySignedMessage(pVerifyPara, dwSignerIndex, pbSignedBlob, cbSignedBlob, nullptr,
+                             &content, &cert)) {
+        DWORD error = GetLastError();
+        if (pcbDecoded != nullptr)
+            *pcbDecoded = 0;
+        if (ppSignerCert != nullptr)
+            *ppSignerCert = nullptr;
+        SetLastError(error);
+        return FALSE;
+    }
+    if (pcbDecoded != nullptr &&
+        !CopyToCaller(content.data(), content.size(), pbDecoded, pcbDecoded)) {
+        CertFreeCertificateContext(cert);
+        if (ppSignerCert != nullptr)
+            *ppSignerCert = nullptr;
+        SetLastError(ERROR_MORE_DATA);
+        return FALSE;
+    }
+    if (ppSignerCert != nullptr)
+        *ppSignerCert = cert;
+    else
+        CertFreeCertificateContext(cert);
+    return TRUE;
+}
+
+BOOL WINAPI CryptVerifyDetachedMessageSignature(PCRYPT_VERIFY_MESSAGE_PARA pVerifyPara,
+                                                DWORD dwSignerIndex,
+                                                const BYTE* pbDetachedSignBlob,
+                                                DWORD cbDetachedSignBlob, DWORD cToBeSigned,
+                                                const BYTE* rgpbToBeSigned[],
+                                                DWORD rgcbToBeSigned[],
+                                                PCCERT_CONTEXT* ppSignerCert)
+{
+    Bytes detached;
+    for (DWORD i = 0; i < cToBeSigned; ++i) {
+        if (rgpbToBeSigned == nullptr || rgcbToBeSigned == nullptr ||
+            (rgcbToBeSigned[i] > 0 && rgpbToBeSigned[i] == nullptr)) {
+            if (ppSignerCert != nullptr)
+                *ppSignerCert = nullptr;
+            SetLastError(E_INVALIDARG);
+            return FALSE;
+        }
+        detached.insert(detached.end(), rgpbToBeSigned[i], rgpbToBeSigned[i] + rgcbToBeSigned[i]);
+    }
+    Bytes content;
+    return VerifySignedMessage(pVerifyPara, dwSignerIndex, pbDetachedSignBlob, cbDetachedSignBlob,
+                               &detached, &content, ppSignerCert);
+}
+
+}  // extern "C"

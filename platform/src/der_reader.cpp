@@ -1,0 +1,115 @@
+#include "der_reader.h"
+
+#include <wincrypt.h>
+
+namespace {
+
+// Reads a header at p; sets the value length (or SIZE_MAX for indefinite).
+DWORD ReadHeader(const uint8_t* p, const uint8_t* end, size_t* headerSize, size_t* length)
+{
+    if (end - p < 2)
+        return CRYPT_E_ASN1_EOD;
+    if ((p[0] & 0x1F) == 0x1F)
+        return CRYPT_E_ASN1_BADTAG;  // multi-byte tags never occur here
+    uint8_t first = p[1];
+    if (first < 0x80) {
+        *headerSize = 2;
+        *length = first;
+        return 0;
+    }
+    if (first == 0x80) {
+        *headerSize = 2;
+        *length = SIZE_MAX;
+        return 0;
+    }
+    size_t count = first & 0x7F;
+    if (count > 4)
+        return CRYPT_E_ASN1_LARGE;
+    if ((size_t)(end - p) < 2 + count)
+        return CRYPT_E_ASN1_EOD;
+    size_t value = 0;
+    for (size_t i = 0; i < count; ++i)
+        value = (value << 8) | p[2 + i];
+    *headerSize = 2 + count;
+    *length = value;
+    return 0;
+}
+
+}  // namespace
+
+bool DerReader::ReadAny(DerTlv* out)
+{
+    size_t headerSize = 0, length = 0;
+    DWORD error = ReadHeader(p_, end_, &headerSize, &length);
+    if (error == 0 && length == SIZE_MAX)
+        error = CRYPT_E_ASN1_CORRUPT;  // DER only
+    if (error == 0 && length > (size_t)(end_ - p_) - headerSize)
+        error = CRYPT_E_ASN1_EOD;
+    if (error != 0) {
+        error_ = error;
+        return false;
+    }
+    out->tag = p_[0];
+    out->start = p_;
+    out->value = p_ + headerSize;
+    out->length = length;
+    out->total = headerSize + length;
+    p_ += out->total;
+    return true;
+}
+
+bool DerReader::Read(uint8_t tag, DerTlv* out)
+{
+    if (p_ < end_ && *p_ != tag) {
+        error_ = CRYPT_E_ASN1_BADTAG;
+        return false;
+    }
+    return ReadAny(out);
+}
+
+std::vector<uint8_t> DerEncode(uint8_t tag, const std::vector<uint8_t>& content)
+{
+    std::vector<uint8_t> out;
+    out.push_back(tag);
+    size_t length = content.size();
+    if (length < 0x80) {
+        out.push_back((uint8_t)length);
+    } else {
+        uint8_t digits[sizeof(size_t)];
+        size_t count = 0;
+        for (size_t rest = length; rest != 0; rest >>= 8)
+            digits[count++] = (uint8_t)(rest & 0xFF);
+        out.push_back((uint8_t)(0x80 | count));
+        while (count > 0)
+            out.push_back(digits[--count]);
+    }
+    out.insert(out.end(), content.begin(), content.end());
+    return out;
+}
+
+DWORD CheckOuterSequence(const uint8_t* data, size_t size)
+{
+    if (data == nullptr || size == 0)
+        return CRYPT_E_ASN1_EOD;
+    if (data[0] != 0x30)
+        return CRYPT_E_ASN1_BADTAG;
+    size_t headerSize = 0, length = 0;
+    DWORD error = ReadHeader(data, data + size, &headerSize, &length);
+    if (error != 0)
+        return error;
+    if (length != SIZE_MAX && length > size - headerSize)
+        return CRYPT_E_ASN1_EOD;
+    return 0;
+}
+
+bool ReadContentTypeOid(const uint8_t* data, size_t size, DerTlv* oid)
+{
+    size_t headerSize = 0, length = 0;
+    if (CheckOuterSequence(data, size) != 0 || ReadHeader(data, data + size, &headerSize, &length) != 0)
+        return false;
+    size_t available = size - headerSize;
+    if (length != SIZE_MAX && length < available)
+        available = length;
+    DerReader inner(data + headerSize, available);
+    return inner.Read(0x06, oid);
+}

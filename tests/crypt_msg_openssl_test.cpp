@@ -1,0 +1,279 @@
+// The message functions against the openssl tool: what the layer makes,
+// openssl reads byte for byte, and what openssl makes, the layer reads.
+#include "support/crypt_msg_helpers.h"
+
+#include <gtest/gtest.h>
+
+#include "support/test_support.h"
+
+namespace {
+
+const DWORD kEncoding = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;
+// RC2 and single DES live in OpenSSL 3's legacy provider.
+const std::string kProviders = " -provider legacy -provider default";
+const std::string kContent = "Subject: interop\r\n\r\nbody line\r\ntrailing \xE3\x81\x82 no newline";
+
+class CryptMsgOpensslTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        alice_ = TestPki::Instance().Get("alice");
+        bob_ = TestPki::Instance().Get("bob");
+        aliceContext_ = LoadCertContext(alice_, true);
+        bobContext_ = LoadCertContext(bob_, true);
+        ASSERT_NE(aliceContext_, nullptr);
+        ASSERT_NE(bobContext_, nullptr);
+        contentFile_ = dir_.File("content.txt");
+        WriteFile(contentFile_, kContent);
+    }
+    void TearDown() override
+    {
+        CertFreeCertificateContext(aliceContext_);
+        CertFreeCertificateContext(bobContext_);
+    }
+
+    std::string Write(const std::string& name, const ByteString& bytes)
+    {
+        std::string path = dir_.File(name);
+        WriteFile(path, ToString(bytes));
+        return path;
+    }
+    ByteString Read(const std::string& name) { return ToBytes(ReadFile(dir_.File(name))); }
+
+    TempDir dir_;
+    TestCert alice_, bob_;
+    PCCERT_CONTEXT aliceContext_ = nullptr, bobContext_ = nullptr;
+    std::string contentFile_;
+};
+
+ByteString VerifyOpaque(const ByteString& blob, DWORD* error)
+{
+    CRYPT_VERIFY_MESSAGE_PARA para = VerifyParams();
+    DWORD size = 0;
+    *error = 0;
+    if (!CryptVerifyMessageSignature(&para, 0, blob.data(), (DWORD)blob.size(), nullptr, &size,
+                                     nullptr)) {
+        *error = GetLastError();
+        return {};
+    }
+    ByteString content(size);
+    if (!CryptVerifyMessageSignature(&para, 0, blob.data(), (DWORD)blob.size(), content.data(),
+                                     &size, nullptr)) {
+        *error = GetLastError();
+        return {};
+    }
+    content.resize(size);
+    return content;
+}
+
+DWORD VerifyDetached(const ByteString& signature, const ByteString& content)
+{
+    CRYPT_VERIFY_MESSAGE_PARA para = VerifyParams();
+    const BYTE* pieces[] = {content.data()};
+    DWORD sizes[] = {(DWORD)content.size()};
+    if (CryptVerifyDetachedMessageSignature(&para, 0, signature.data(), (DWORD)signature.size(), 1,
+                                            pieces, sizes, nullptr))
+        return 0;
+    return GetLastError();
+}
+
+ByteString Decrypt(const ByteString& blob, PCCERT_CONTEXT withKey, DWORD* error)
+{
+    HCERTSTORE store = StoreWith({withKey});
+    CRYPT_DECRYPT_MESSAGE_PARA para = {};
+    para.cbSize = sizeof para;
+    para.dwMsgAndCertEncodingType = kEncoding;
+    para.cCertStore = 1;
+    para.rghCertStore = &store;
+    DWORD size = 0;
+    ByteString content;
+    *error = 0;
+    if (CryptDecryptMessage(&para, blob.data(), (DWORD)blob.size(), nullptr, &size, nullptr)) {
+        content.resize(size);
+        if (!CryptDecryptMessage(&para, blob.data(), (DWORD)blob.size(), content.data(), &size,
+                                 nullptr))
+            *error = GetLastError();
+        content.resize(size);
+    } else {
+        *error = GetLastError();
+    }
+    CertCloseStore(store, 0);
+    return content;
+}
+
+}  // namespace
+
+TEST_F(CryptMsgOpensslTest, OpensslVerifiesWhatTheLayerSigns)
+{
+    ByteString content = ToBytes(kContent);
+    for (const char* oid : {szOID_OIWSEC_sha1, szOID_RSA_MD5, szOID_NIST_sha256}) {
+        SCOPED_TRACE(oid);
+        std::string opaque = Write("opaque.p7m", LayerSign(aliceContext_, oid, false, content));
+        for (const char* tool : {"cms", "smime"}) {
+            SCOPED_TRACE(tool);
+            ASSERT_TRUE(Shell(std::string("openssl ") + tool + " -verify -noverify -binary -inform DER -in " +
+                              opaque + " -out " + dir_.File("out1")));
+            EXPECT_EQ(Read("out1"), content);
+        }
+        std::string detached = Write("detached.p7s", LayerSign(aliceContext_, oid, true, content));
+        for (const char* tool : {"cms", "smime"}) {
+            SCOPED_TRACE(tool);
+            ASSERT_TRUE(Shell(std::string("openssl ") + tool + " -verify -noverify -binary -inform DER -in " +
+                              detached + " -content " + contentFile_ + " -out " + dir_.File("out2")));
+            EXPECT_EQ(Read("out2"), content);
+        }
+        // The signature covers the digest directly: no signed attributes.
+        ASSERT_TRUE(Shell("openssl cms -cmsout -print -inform DER -in " + opaque + " -out " +
+                          dir_.File("print")));
+        std::string printed;
+        for (char ch : ReadFile(dir_.File("print")))
+            if (!isspace((unsigned char)ch))
+                printed += ch;
+        EXPECT_NE(printed.find("signedAttrs:<ABSENT>"), std::string::npos);
+    }
+}
+
+TEST_F(CryptMsgOpensslTest, OpensslDecryptsWhatTheLayerEncrypts)
+{
+    ByteString content = ToBytes(kContent);
+    BYTE rc2_128[] = {0x30, 0x03, 0x02, 0x01, 0x3A};
+    struct Case {
+        const char* oid;
+        ByteString parameters;
+    } cases[] = {
+        {szOID_RSA_RC2CBC, {}},
+        {szOID_RSA_RC2CBC, ByteString(rc2_128, rc2_128 + 5)},
+        {szOID_OIWSEC_desCBC, {}},
+        {szOID_RSA_DES_EDE3_CBC, {}},
+        {szOID_NIST_AES128_CBC, {}},
+        {szOID_NIST_AES256_CBC, {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.oid) + (c.parameters.empty() ? "" : " with parameters"));
+        std::string blob = Write("enveloped.p7m", LayerEncrypt({aliceContext_, bobContext_}, c.oid,
+                                                               c.parameters, content));
+        for (const char* tool : {"cms", "smime"}) {
+            SCOPED_TRACE(tool);
+            ASSERT_TRUE(Shell(std::string("openssl ") + tool + " -decrypt -binary -inform DER -in " + blob +
+                              " -recip " + bob_.certPem + " -inkey " + bob_.keyPem + kProviders +
+                              " -out " + dir_.File("out")));
+            EXPECT_EQ(Read("out"), content);
+        }
+    }
+}
+
+TEST_F(CryptMsgOpensslTest, LayerVerifiesWhatOpensslSigns)
+{
+    ByteString content = ToBytes(kContent);
+    const std::string signer = " -signer " + alice_.certPem + " -inkey " + alice_.keyPem;
+    struct Case {
+        std::string options;
+        bool detached;
+    } cases[] = {
+        {"cms -sign -nodetach -md sha1", false},
+        {"cms -sign -nodetach -md md5", false},
+        {"cms -sign -nodetach -md sha256", false},
+        {"cms -sign -nodetach -noattr -md sha1", false},
+        {"cms -sign -nodetach -noattr -md sha256", false},
+        {"cms -sign -nodetach -keyid -md sha256", false},
+        {"cms -sign -md sha1", true},
+        {"cms -sign -noattr -md md5", true},
+        {"cms -sign -stream -nodetach -md sha256", false},
+        {"smime -sign -nodetach -md sha1", false},
+        {"smime -sign -md sha256", true},
+        {"smime -sign -noattr -md sha1", true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.options);
+        ASSERT_TRUE(Shell("openssl " + c.options + " -binary -outform DER" + signer + " -in " +
+                          contentFile_ + " -out " + dir_.File("signed")));
+        ByteString blob = Read("signed");
+        EXPECT_EQ(MessageType(blob), (DWORD)CMSG_SIGNED);
+        if (c.detached) {
+            EXPECT_EQ(VerifyDetached(blob, content), 0u);
+            EXPECT_EQ(VerifyDetached(blob, ToBytes(kContent + "x")), CRYPT_E_HASH_VALUE);
+            ByteString badSignature = blob;
+            badSignature.back() ^= 0x01;  // the signature value ends the message
+            EXPECT_EQ(VerifyDetached(badSignature, content), (DWORD)NTE_BAD_SIGNATURE);
+        } else {
+            DWORD error = 0;
+            EXPECT_EQ(VerifyOpaque(blob, &error), content);
+            EXPECT_EQ(error, 0u);
+        }
+    }
+}
+
+TEST_F(CryptMsgOpensslTest, LayerDecryptsWhatOpensslEncrypts)
+{
+    ByteString content = ToBytes(kContent);
+    struct Case {
+        std::string options;
+        const char* oid;
+        DWORD rc2Version;
+    } cases[] = {
+        {"cms -encrypt -des", szOID_OIWSEC_desCBC, 0},
+        {"cms -encrypt -des3", szOID_RSA_DES_EDE3_CBC, 0},
+        {"cms -encrypt -rc2-40", szOID_RSA_RC2CBC, 160},
+        {"cms -encrypt -rc2-64", szOID_RSA_RC2CBC, 120},
+        {"cms -encrypt -rc2-128", szOID_RSA_RC2CBC, 58},
+        {"cms -encrypt -aes128", szOID_NIST_AES128_CBC, 0},
+        {"cms -encrypt -aes256", szOID_NIST_AES256_CBC, 0},
+        {"cms -encrypt -stream -aes256", szOID_NIST_AES256_CBC, 0},
+        {"smime -encrypt -des3", szOID_RSA_DES_EDE3_CBC, 0},
+        {"smime -encrypt -rc2-40", szOID_RSA_RC2CBC, 160},
+        {"smime -encrypt -rc2-128", szOID_RSA_RC2CBC, 58},
+        {"smime -encrypt -des", szOID_OIWSEC_desCBC, 0},
+        {"smime -encrypt -aes128", szOID_NIST_AES128_CBC, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.options);
+        ASSERT_TRUE(Shell("openssl " + c.options + kProviders + " -binary -outform DER -in " +
+                          contentFile_ + " -out " + dir_.File("enveloped") + " " + bob_.certPem));
+        ByteString blob = Read("enveloped");
+        std::string oid;
+        ByteString parameters;
+        ASSERT_TRUE(MessageAlgorithm(blob, CMSG_ENVELOPE_ALGORITHM_PARAM, &oid, &parameters));
+        EXPECT_EQ(oid, c.oid);
+        if (c.rc2Version != 0) {
+            CRYPT_RC2_CBC_PARAMETERS rc2 = {};
+            DWORD size = sizeof rc2;
+            ASSERT_TRUE(CryptDecodeObject(kEncoding, PKCS_RC2_CBC_PARAMETERS, parameters.data(),
+                                          (DWORD)parameters.size(), 0, &rc2, &size));
+            EXPECT_EQ(rc2.dwVersion, c.rc2Version);
+        }
+        DWORD error = 0;
+        EXPECT_EQ(Decrypt(blob, bobContext_, &error), content);
+        EXPECT_EQ(error, 0u);
+        Decrypt(blob, aliceContext_, &error);
+        EXPECT_EQ(error, CRYPT_E_NO_DECRYPT_CERT);
+    }
+}
+
+TEST_F(CryptMsgOpensslTest, OtherContentTypesReportTheirType)
+{
+    ASSERT_TRUE(Shell("openssl cms -data_create -binary -outform DER -in " + contentFile_ +
+                      " -out " + dir_.File("data")));
+    EXPECT_EQ(MessageType(Read("data")), (DWORD)CMSG_DATA);
+    ASSERT_TRUE(Shell("openssl cms -digest_create -binary -outform DER -in " + contentFile_ +
+                      " -out " + dir_.File("digest")));
+    EXPECT_EQ(MessageType(Read("digest")), (DWORD)CMSG_HASHED);
+    ASSERT_TRUE(Shell("openssl cms -EncryptedData_encrypt -aes128 -secretkey "
+                      "000102030405060708090A0B0C0D0E0F -binary -outform DER -in " +
+                      contentFile_ + " -out " + dir_.File("encrypted")));
+    EXPECT_EQ(MessageType(Read("encrypted")), (DWORD)CMSG_ENCRYPTED);
+
+    // A certificate bag: signed-data without signers.
+    ASSERT_TRUE(Shell("openssl crl2pkcs7 -nocrl -outform DER -certfile " + alice_.certPem +
+                      " -out " + dir_.File("certs")));
+    ByteString bag = Read("certs");
+    EXPECT_EQ(MessageType(bag), (DWORD)CMSG_SIGNED);
+    HCRYPTMSG msg = CryptMsgOpenToDecode(kEncoding, 0, 0, 0, nullptr, nullptr);
+    ASSERT_TRUE(CryptMsgUpdate(msg, bag.data(), (DWORD)bag.size(), TRUE));
+    DWORD size = 0;
+    EXPECT_FALSE(CryptMsgGetParam(msg, CMSG_SIGNER_HASH_ALGORITHM_PARAM, 0, nullptr, &size));
+    EXPECT_EQ(GetLastError(), CRYPT_E_INVALID_INDEX);
+    CryptMsgClose(msg);
+    DWORD error = 0;
+    VerifyOpaque(bag, &error);
+    EXPECT_EQ(error, CRYPT_E_NO_SIGNER);
+}

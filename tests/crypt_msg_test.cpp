@@ -1,0 +1,549 @@
+// The message half of the crypt32 layer through its own API: signing and
+// verifying, encrypting and decrypting, message inspection, RC2 parameters,
+// and hostile input.
+#include "support/crypt_msg_helpers.h"
+
+#include <string.h>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+const DWORD kEncoding = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;
+
+class CryptMsgTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        const TestPki& pki = TestPki::Instance();
+        alice_ = LoadCertContext(pki.Get("alice"), true);
+        bob_ = LoadCertContext(pki.Get("bob"), true);
+        carol_ = LoadCertContext(pki.Get("carol"), true);
+        alicePublic_ = LoadCertContext(pki.Get("alice"), false);
+        ASSERT_NE(alice_, nullptr);
+        ASSERT_NE(bob_, nullptr);
+        ASSERT_NE(carol_, nullptr);
+    }
+    void TearDown() override
+    {
+        for (PCCERT_CONTEXT c : {alice_, bob_, carol_, alicePublic_})
+            CertFreeCertificateContext(c);
+    }
+
+    static bool SameCert(PCCERT_CONTEXT a, PCCERT_CONTEXT b)
+    {
+        return a && b && a->cbCertEncoded == b->cbCertEncoded &&
+               memcmp(a->pbCertEncoded, b->pbCertEncoded, a->cbCertEncoded) == 0;
+    }
+
+    PCCERT_CONTEXT alice_ = nullptr, bob_ = nullptr, carol_ = nullptr, alicePublic_ = nullptr;
+};
+
+// Opaque verification of a blob; returns the content or sets *error.
+ByteString VerifyOpaque(const ByteString& blob, DWORD* error, PCCERT_CONTEXT* signer = nullptr)
+{
+    CRYPT_VERIFY_MESSAGE_PARA para = VerifyParams();
+    DWORD size = 0;
+    *error = 0;
+    if (!CryptVerifyMessageSignature(&para, 0, blob.data(), (DWORD)blob.size(), nullptr, &size,
+                                     nullptr)) {
+        *error = GetLastError();
+        return {};
+    }
+    ByteString content(size);
+    if (!CryptVerifyMessageSignature(&para, 0, blob.data(), (DWORD)blob.size(), content.data(),
+                                     &size, signer)) {
+        *error = GetLastError();
+        return {};
+    }
+    content.resize(size);
+    return content;
+}
+
+DWORD VerifyDetached(const ByteString& signature, const ByteString& content,
+                     PCCERT_CONTEXT* signer = nullptr)
+{
+    CRYPT_VERIFY_MESSAGE_PARA para = VerifyParams();
+    const BYTE* pieces[] = {content.data()};
+    DWORD sizes[] = {(DWORD)content.size()};
+    if (CryptVerifyDetachedMessageSignature(&para, 0, signature.data(), (DWORD)signature.size(), 1,
+                                            pieces, sizes, signer))
+        return 0;
+    return GetLastError();
+}
+
+ByteString Decrypt(const ByteString& blob, HCERTSTORE store, DWORD* error,
+                   PCCERT_CONTEXT* used = nullptr)
+{
+    CRYPT_DECRYPT_MESSAGE_PARA para = {};
+    para.cbSize = sizeof para;
+    para.dwMsgAndCertEncodingType = kEncoding;
+    para.cCertStore = 1;
+    para.rghCertStore = &store;
+    DWORD size = 0;
+    *error = 0;
+    if (!CryptDecryptMessage(&para, blob.data(), (DWORD)blob.size(), nullptr, &size, nullptr)) {
+        *error = GetLastError();
+        return {};
+    }
+    ByteString content(size);
+    if (!CryptDecryptMessage(&para, blob.data(), (DWORD)blob.size(), content.data(), &size, used)) {
+        *error = GetLastError();
+        return {};
+    }
+    content.resize(size);
+    return content;
+}
+
+const std::string kText = "Subject: test\r\n\r\nline one\r\nline two without end";
+
+}  // namespace
+
+TEST_F(CryptMsgTest, SignedMessagesVerifyWithEachHash)
+{
+    ByteString content = ToBytes(kText);
+    content.push_back(0);  // binary content survives untouched
+    content.push_back('\n');
+    for (const char* oid : {szOID_OIWSEC_sha1, szOID_RSA_MD5, szOID_NIST_sha256}) {
+        SCOPED_TRACE(oid);
+        ByteString blob = LayerSign(alice_, oid, false, content);
+        ASSERT_FALSE(blob.empty());
+        DWORD error = 0;
+        PCCERT_CONTEXT signer = nullptr;
+        EXPECT_EQ(VerifyOpaque(blob, &error, &signer), content);
+        EXPECT_EQ(error, 0u);
+        EXPECT_TRUE(SameCert(signer, alice_));
+        CertFreeCertificateContext(signer);
+
+        std::string hashOid;
+        ByteString parameters;
+        ASSERT_TRUE(MessageAlgorithm(blob, CMSG_SIGNER_HASH_ALGORITHM_PARAM, &hashOid, &parameters));
+        EXPECT_EQ(hashOid, oid);
+
+        ByteString detached = LayerSign(alice_, oid, true, content);
+        ASSERT_FALSE(detached.empty());
+        EXPECT_LT(detached.size(), blob.size());
+        EXPECT_EQ(VerifyDetached(detached, content), 0u);
+    }
+}
+
+TEST_F(CryptMsgTest, SignSizeQueryThenFillGivesTheSameBytesAndRefusesSmallBuffers)
+{
+    ByteString content = ToBytes(kText);
+    CRYPT_SIGN_MESSAGE_PARA para = {};
+    para.cbSize = sizeof para;
+    para.dwMsgEncodingType = kEncoding;
+    para.pSigningCert = alice_;
+    para.HashAlgorithm.pszObjId = (LPSTR)szOID_OIWSEC_sha1;
+    para.cMsgCert = 1;
+    para.rgpMsgCert = &alice_;
+    const BYTE* pieces[] = {content.data()};
+    DWORD sizes[] = {(DWORD)content.size()};
+    DWORD size = 0;
+    ASSERT_TRUE(CryptSignMessage(&para, FALSE, 1, pieces, sizes, nullptr, &size));
+    ByteString first(size + 10), second(size);
+    DWORD firstSize = (DWORD)first.size();
+    ASSERT_TRUE(CryptSignMessage(&para, FALSE, 1, pieces, sizes, first.data(), &firstSize));
+    EXPECT_EQ(firstSize, size);
+    DWORD small = size - 1;
+    EXPECT_FALSE(CryptSignMessage(&para, FALSE, 1, pieces, sizes, second.data(), &small));
+    EXPECT_EQ(GetLastError(), (DWORD)ERROR_MORE_DATA);
+    EXPECT_EQ(small, size);
+    ASSERT_TRUE(CryptSignMessage(&para, FALSE, 1, pieces, sizes, second.data(), &size));
+    first.resize(firstSize);
+    EXPECT_EQ(first, second);
+}
+
+TEST_F(CryptMsgTest, SignRefusesMissingKeyAndUnknownHash)
+{
+    ByteString content = ToBytes("x");
+    EXPECT_TRUE(LayerSign(alicePublic_, szOID_OIWSEC_sha1, false, content).empty());
+    EXPECT_EQ(GetLastError(), CRYPT_E_NO_KEY_PROPERTY);
+    EXPECT_TRUE(LayerSign(alice_, "1.2.3.4", false, content).empty());
+    EXPECT_EQ(GetLastError(), CRYPT_E_UNKNOWN_ALGO);
+}
+
+TEST_F(CryptMsgTest, DetachedSignatureOverSeveralPiecesCoversTheirConcatenation)
+{
+    CRYPT_SIGN_MESSAGE_PARA para = {};
+    para.cbSize = sizeof para;
+    para.dwMsgEncodingType = kEncoding;
+    para.pSigningCert = alice_;
+    para.HashAlgorithm.pszObjId = (LPSTR)szOID_OIWSEC_sha1;
+    para.cMsgCert = 1;
+    para.rgpMsgCert = &alice_;
+    const BYTE* pieces[] = {(const BYTE*)"abc", (const BYTE*)"def"};
+    DWORD sizes[] = {3, 3};
+    DWORD size = 0;
+    ASSERT_TRUE(CryptSignMessage(&para, TRUE, 2, pieces, sizes, nullptr, &size));
+    ByteString blob(size);
+    ASSERT_TRUE(CryptSignMessage(&para, TRUE, 2, pieces, sizes, blob.data(), &size));
+    EXPECT_EQ(VerifyDetached(blob, ToBytes("abcdef")), 0u);
+    EXPECT_EQ(VerifyDetached(blob, ToBytes("abcdeF")), CRYPT_E_HASH_VALUE);
+}
+
+TEST_F(CryptMsgTest, TamperedMessagesFailWithTheWindowsCodes)
+{
+    ByteString content = ToBytes(kText);
+    ByteString blob = LayerSign(alice_, szOID_OIWSEC_sha1, false, content);
+    ASSERT_FALSE(blob.empty());
+    DWORD error = 0;
+
+    // The signature is the last field of the message.
+    ByteString badSignature = blob;
+    badSignature[badSignature.size() - 5] ^= 0x01;
+    EXPECT_TRUE(VerifyOpaque(badSignature, &error).empty());
+    EXPECT_EQ(error, (DWORD)NTE_BAD_SIGNATURE);
+
+    ByteString badContent = blob;
+    auto at = std::search(badContent.begin(), badContent.end(), content.begin(), content.end());
+    ASSERT_NE(at, badContent.end());
+    *(at + 3) ^= 0x20;
+    EXPECT_TRUE(VerifyOpaque(badContent, &error).empty());
+    EXPECT_EQ(error, CRYPT_E_HASH_VALUE);
+
+    ByteString detached = LayerSign(alice_, szOID_OIWSEC_sha1, true, content);
+    EXPECT_EQ(VerifyDetached(detached, ToBytes(kText + " ")), CRYPT_E_HASH_VALUE);
+
+    // A signed message is not an enveloped one, and the other way round.
+    HCERTSTORE store = StoreWith({alice_});
+    EXPECT_TRUE(Decrypt(blob, store, &error).empty());
+    EXPECT_EQ(error, CRYPT_E_UNEXPECTED_MSG_TYPE);
+    CertCloseStore(store, 0);
+    ByteString enveloped = LayerEncrypt({alice_}, szOID_RSA_DES_EDE3_CBC, {}, content);
+    EXPECT_TRUE(VerifyOpaque(enveloped, &error).empty());
+    EXPECT_EQ(error, CRYPT_E_UNEXPECTED_MSG_TYPE);
+}
+
+namespace {
+
+struct CallbackRecord {
+    int calls = 0;
+    ByteString issuer;
+    ByteString serial;
+    bool storeHadSigner = false;
+    bool returnNothing = false;
+};
+
+PCCERT_CONTEXT WINAPI RecordingGetSigner(void* arg, DWORD encoding, PCERT_INFO signerId,
+                                         HCERTSTORE messageStore)
+{
+    auto* record = (CallbackRecord*)arg;
+    ++record->calls;
+    record->issuer.assign(signerId->Issuer.pbData, signerId->Issuer.pbData + signerId->Issuer.cbData);
+    record->serial.assign(signerId->SerialNumber.pbData,
+                          signerId->SerialNumber.pbData + signerId->SerialNumber.cbData);
+    PCCERT_CONTEXT cert = CertGetSubjectCertificateFromStore(messageStore, encoding, signerId);
+    record->storeHadSigner = cert != nullptr;
+    if (record->returnNothing) {
+        CertFreeCertificateContext(cert);
+        return nullptr;
+    }
+    return cert;
+}
+
+}  // namespace
+
+TEST_F(CryptMsgTest, SignerComesFromTheCallbackWithIssuerAndSerial)
+{
+    ByteString content = ToBytes(kText);
+    ByteString blob = LayerSign(alice_, szOID_OIWSEC_sha1, false, content);
+    CallbackRecord record;
+    CRYPT_VERIFY_MESSAGE_PARA para = VerifyParams();
+    para.pfnGetSignerCertificate = RecordingGetSigner;
+    para.pvGetArg = &record;
+    PCCERT_CONTEXT signer = nullptr;
+    DWORD size = 0;
+    ASSERT_TRUE(CryptVerifyMessageSignature(&para, 0, blob.data(), (DWORD)blob.size(), nullptr,
+                                            &size, &signer));
+    EXPECT_EQ(size, content.size());
+    EXPECT_EQ(record.calls, 1);
+    EXPECT_TRUE(record.storeHadSigner);
+    EXPECT_TRUE(SameCert(signer, alice_));
+    CertFreeCertificateContext(signer);
+    const CERT_INFO* info = alice_->pCertInfo;
+    if (info != nullptr && info->Issuer.cbData > 0) {
+        EXPECT_EQ(record.issuer, ByteString(info->Issuer.pbData, info->Issuer.pbData + info->Issuer.cbData));
+        EXPECT_EQ(record.serial, ByteString(info->SerialNumber.pbData,
+                                            info->SerialNumber.pbData + info->SerialNumber.cbData));
+    }
+
+    record.returnNothing = true;
+    signer = (PCCERT_CONTEXT)1;
+    EXPECT_FALSE(CryptVerifyMessageSignature(&para, 0, blob.data(), (DWORD)blob.size(), nullptr,
+                                             &size, &signer));
+    EXPECT_EQ(GetLastError(), CRYPT_E_NOT_FOUND);
+    EXPECT_EQ(signer, nullptr);
+
+    EXPECT_FALSE(CryptVerifyMessageSignature(&para, 1, blob.data(), (DWORD)blob.size(), nullptr,
+                                             &size, nullptr));
+    EXPECT_EQ(GetLastError(), CRYPT_E_NO_SIGNER);
+}
+
+TEST_F(CryptMsgTest, SignatureWithoutItsCertificateDoesNotVerify)
+{
+    CRYPT_SIGN_MESSAGE_PARA para = {};
+    para.cbSize = sizeof para;
+    para.dwMsgEncodingType = kEncoding;
+    para.pSigningCert = alice_;
+    para.HashAlgorithm.pszObjId = (LPSTR)szOID_OIWSEC_sha1;
+    para.cMsgCert = 1;
+    para.rgpMsgCert = &bob_;  // only bob's certificate travels
+    const BYTE* pieces[] = {(const BYTE*)"data"};
+    DWORD sizes[] = {4};
+    DWORD size = 0;
+    ASSERT_TRUE(CryptSignMessage(&para, FALSE, 1, pieces, sizes, nullptr, &size));
+    ByteString blob(size);
+    ASSERT_TRUE(CryptSignMessage(&para, FALSE, 1, pieces, sizes, blob.data(), &size));
+    DWORD error = 0;
+    EXPECT_TRUE(VerifyOpaque(blob, &error).empty());
+    EXPECT_EQ(error, CRYPT_E_NOT_FOUND);
+}
+
+TEST_F(CryptMsgTest, EncryptedMessagesDecryptWithEachCipher)
+{
+    ByteString content = ToBytes(kText);
+    content.push_back(0);
+    BYTE rc2_128[] = {0x30, 0x03, 0x02, 0x01, 0x3A};
+    BYTE rc2_64[] = {0x30, 0x03, 0x02, 0x01, 0x78};
+    struct Case {
+        const char* oid;
+        ByteString parameters;
+        DWORD rc2Version;  // expected in the output, 0 for other ciphers
+    } cases[] = {
+        {szOID_RSA_RC2CBC, {}, 160},
+        {szOID_RSA_RC2CBC, ByteString(rc2_128, rc2_128 + 5), 58},
+        {szOID_RSA_RC2CBC, ByteString(rc2_64, rc2_64 + 5), 120},
+        {szOID_OIWSEC_desCBC, {}, 0},
+        {szOID_RSA_DES_EDE3_CBC, {}, 0},
+        {szOID_NIST_AES128_CBC, {}, 0},
+        {szOID_NIST_AES256_CBC, {}, 0},
+    };
+    HCERTSTORE store = StoreWith({bob_});
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.oid) + " " + std::to_string(c.rc2Version));
+        ByteString blob = LayerEncrypt({alice_, bob_}, c.oid, c.parameters, content);
+        ASSERT_FALSE(blob.empty());
+        EXPECT_EQ(MessageType(blob), (DWORD)CMSG_ENVELOPED);
+        std::string oid;
+        ByteString parameters;
+        ASSERT_TRUE(MessageAlgorithm(blob, CMSG_ENVELOPE_ALGORITHM_PARAM, &oid, &parameters));
+        EXPECT_EQ(oid, c.oid);
+        if (c.rc2Version != 0) {
+            CRYPT_RC2_CBC_PARAMETERS rc2 = {};
+            DWORD size = sizeof rc2;
+            ASSERT_TRUE(CryptDecodeObject(kEncoding, PKCS_RC2_CBC_PARAMETERS, parameters.data(),
+                                          (DWORD)parameters.size(), 0, &rc2, &size));
+            EXPECT_EQ(rc2.dwVersion, c.rc2Version);
+            EXPECT_TRUE(rc2.fIV);
+        }
+        DWORD error = 0;
+        PCCERT_CONTEXT used = nullptr;
+        EXPECT_EQ(Decrypt(blob, store, &error, &used), content);
+        EXPECT_EQ(error, 0u);
+        EXPECT_TRUE(SameCert(used, bob_));
+        CertFreeCertificateContext(used);
+    }
+    CertCloseStore(store, 0);
+}
+
+TEST_F(CryptMsgTest, DecryptionNeedsAStoredCertificateWithItsKey)
+{
+    ByteString blob = LayerEncrypt({alice_}, szOID_RSA_DES_EDE3_CBC, {}, ToBytes(kText));
+    ASSERT_FALSE(blob.empty());
+    DWORD error = 0;
+    HCERTSTORE others = StoreWith({bob_, carol_});
+    EXPECT_TRUE(Decrypt(blob, others, &error).empty());
+    EXPECT_EQ(error, CRYPT_E_NO_DECRYPT_CERT);
+    CertCloseStore(others, 0);
+    HCERTSTORE withoutKey = StoreWith({alicePublic_});
+    EXPECT_TRUE(Decrypt(blob, withoutKey, &error).empty());
+    EXPECT_EQ(error, CRYPT_E_NO_DECRYPT_CERT);
+    CertCloseStore(withoutKey, 0);
+
+    // Size query, too-small buffer, exact buffer.
+    HCERTSTORE store = StoreWith({alice_});
+    CRYPT_DECRYPT_MESSAGE_PARA para = {};
+    para.cbSize = sizeof para;
+    para.dwMsgAndCertEncodingType = kEncoding;
+    para.cCertStore = 1;
+    para.rghCertStore = &store;
+    DWORD size = 0;
+    ASSERT_TRUE(CryptDecryptMessage(&para, blob.data(), (DWORD)blob.size(), nullptr, &size, nullptr));
+    EXPECT_EQ(size, kText.size());
+    ByteString out(size);
+    DWORD small = size - 1;
+    EXPECT_FALSE(CryptDecryptMessage(&para, blob.data(), (DWORD)blob.size(), out.data(), &small, nullptr));
+    EXPECT_EQ(GetLastError(), (DWORD)ERROR_MORE_DATA);
+    EXPECT_EQ(small, size);
+    CertCloseStore(store, 0);
+}
+
+TEST_F(CryptMsgTest, EncryptSizeQueryIsEnoughForTheFill)
+{
+    CRYPT_ENCRYPT_MESSAGE_PARA para = {};
+    para.cbSize = sizeof para;
+    para.dwMsgEncodingType = kEncoding;
+    para.ContentEncryptionAlgorithm.pszObjId = (LPSTR)szOID_RSA_RC2CBC;
+    PCCERT_CONTEXT recipients[] = {alice_};
+    ByteString content = ToBytes(kText);
+    DWORD size = 0;
+    ASSERT_TRUE(CryptEncryptMessage(&para, 1, recipients, content.data(), (DWORD)content.size(),
+                                    nullptr, &size));
+    ByteString blob(size);
+    DWORD filled = size;
+    ASSERT_TRUE(CryptEncryptMessage(&para, 1, recipients, content.data(), (DWORD)content.size(),
+                                    blob.data(), &filled));
+    EXPECT_EQ(filled, size);
+    para.ContentEncryptionAlgorithm.pszObjId = (LPSTR)"1.2.3.4.5";
+    EXPECT_FALSE(CryptEncryptMessage(&para, 1, recipients, content.data(), (DWORD)content.size(),
+                                     nullptr, &size));
+    EXPECT_EQ(GetLastError(), CRYPT_E_UNKNOWN_ALGO);
+}
+
+TEST(Rc2ParametersTest, EncodeAndDecodeFollowTheVersionEncoding)
+{
+    CRYPT_RC2_CBC_PARAMETERS in = {CRYPT_RC2_128BIT_VERSION, FALSE, {}};
+    DWORD size = 0;
+    ASSERT_TRUE(CryptEncodeObject(kEncoding, PKCS_RC2_CBC_PARAMETERS, &in, nullptr, &size));
+    ByteString der(size);
+    ASSERT_TRUE(CryptEncodeObject(kEncoding, PKCS_RC2_CBC_PARAMETERS, &in, der.data(), &size));
+    EXPECT_EQ(der, (ByteString{0x30, 0x03, 0x02, 0x01, 0x3A}));
+
+    CRYPT_RC2_CBC_PARAMETERS withIv = {CRYPT_RC2_40BIT_VERSION, TRUE, {1, 2, 3, 4, 5, 6, 7, 8}};
+    size = 0;
+    ASSERT_TRUE(CryptEncodeObject(kEncoding, PKCS_RC2_CBC_PARAMETERS, &withIv, nullptr, &size));
+    der.resize(size);
+    ASSERT_TRUE(CryptEncodeObject(kEncoding, PKCS_RC2_CBC_PARAMETERS, &withIv, der.data(), &size));
+    EXPECT_EQ(der, (ByteString{0x30, 0x0E, 0x02, 0x02, 0x00, 0xA0, 0x04, 0x08, 1, 2, 3, 4, 5, 6, 7, 8}));
+
+    CRYPT_RC2_CBC_PARAMETERS out = {};
+    size = 0;
+    ASSERT_TRUE(CryptDecodeObject(kEncoding, PKCS_RC2_CBC_PARAMETERS, der.data(), (DWORD)der.size(),
+                                  0, nullptr, &size));
+    EXPECT_EQ(size, 16u);
+    DWORD small = 15;
+    EXPECT_FALSE(CryptDecodeObject(kEncoding, PKCS_RC2_CBC_PARAMETERS, der.data(), (DWORD)der.size(),
+                                   0, &out, &small));
+    EXPECT_EQ(GetLastError(), (DWORD)ERROR_MORE_DATA);
+    ASSERT_TRUE(CryptDecodeObject(kEncoding, PKCS_RC2_CBC_PARAMETERS, der.data(), (DWORD)der.size(),
+                                  0, &out, &size));
+    EXPECT_EQ(out.dwVersion, 160u);
+    EXPECT_TRUE(out.fIV);
+    EXPECT_EQ(memcmp(out.rgbIV, withIv.rgbIV, 8), 0);
+
+    BYTE notSequence[] = {0x04, 0x08, 1, 2, 3, 4, 5, 6, 7, 8};
+    EXPECT_FALSE(CryptDecodeObject(kEncoding, PKCS_RC2_CBC_PARAMETERS, notSequence,
+                                   sizeof notSequence, 0, &out, &size));
+    EXPECT_EQ(GetLastError(), CRYPT_E_ASN1_BADTAG);
+    BYTE truncated[] = {0x30, 0x0E, 0x02, 0x02, 0x00};
+    EXPECT_FALSE(CryptDecodeObject(kEncoding, PKCS_RC2_CBC_PARAMETERS, truncated, sizeof truncated,
+                                   0, &out, &size));
+    EXPECT_EQ(GetLastError(), CRYPT_E_ASN1_EOD);
+}
+
+TEST_F(CryptMsgTest, MessageParamsFollowTheSizeQueryPattern)
+{
+    ByteString blob = LayerSign(alice_, szOID_OIWSEC_sha1, false, ToBytes(kText));
+    HCRYPTMSG msg = CryptMsgOpenToDecode(kEncoding, 0, 0, 0, nullptr, nullptr);
+    ASSERT_NE(msg, nullptr);
+    // Fed in two pieces: nothing is parsed before the final one.
+    ASSERT_TRUE(CryptMsgUpdate(msg, blob.data(), 10, FALSE));
+    ASSERT_TRUE(CryptMsgUpdate(msg, blob.data() + 10, (DWORD)blob.size() - 10, TRUE));
+    DWORD type = 0, size = 0;
+    ASSERT_TRUE(CryptMsgGetParam(msg, CMSG_TYPE_PARAM, 0, nullptr, &size));
+    EXPECT_EQ(size, 4u);
+    ASSERT_TRUE(CryptMsgGetParam(msg, CMSG_TYPE_PARAM, 0, &type, &size));
+    EXPECT_EQ(type, (DWORD)CMSG_SIGNED);
+    DWORD count = 0;
+    size = sizeof count;
+    ASSERT_TRUE(CryptMsgGetParam(msg, CMSG_SIGNER_COUNT_PARAM, 0, &count, &size));
+    EXPECT_EQ(count, 1u);
+
+    size = 0;
+    ASSERT_TRUE(CryptMsgGetParam(msg, CMSG_SIGNER_HASH_ALGORITHM_PARAM, 0, nullptr, &size));
+    EXPECT_GT(size, sizeof(CRYPT_ALGORITHM_IDENTIFIER) + strlen(szOID_OIWSEC_sha1));
+    std::vector<BYTE> buffer(size);
+    DWORD small = size - 1;
+    EXPECT_FALSE(CryptMsgGetParam(msg, CMSG_SIGNER_HASH_ALGORITHM_PARAM, 0, buffer.data(), &small));
+    EXPECT_EQ(GetLastError(), (DWORD)ERROR_MORE_DATA);
+    EXPECT_EQ(small, size);
+    ASSERT_TRUE(CryptMsgGetParam(msg, CMSG_SIGNER_HASH_ALGORITHM_PARAM, 0, buffer.data(), &size));
+    auto* algorithm = (CRYPT_ALGORITHM_IDENTIFIER*)buffer.data();
+    EXPECT_STREQ(algorithm->pszObjId, szOID_OIWSEC_sha1);
+    EXPECT_GE((BYTE*)algorithm->pszObjId, buffer.data() + sizeof *algorithm);
+    EXPECT_LT((BYTE*)algorithm->pszObjId, buffer.data() + size);
+
+    EXPECT_FALSE(CryptMsgGetParam(msg, CMSG_SIGNER_HASH_ALGORITHM_PARAM, 1, nullptr, &size));
+    EXPECT_EQ(GetLastError(), CRYPT_E_INVALID_INDEX);
+    EXPECT_FALSE(CryptMsgGetParam(msg, CMSG_ENVELOPE_ALGORITHM_PARAM, 0, nullptr, &size));
+    EXPECT_EQ(GetLastError(), CRYPT_E_INVALID_MSG_TYPE);
+
+    size = 0;
+    ASSERT_TRUE(CryptMsgGetParam(msg, CMSG_CONTENT_PARAM, 0, nullptr, &size));
+    std::string content(size, '\0');
+    ASSERT_TRUE(CryptMsgGetParam(msg, CMSG_CONTENT_PARAM, 0, &content[0], &size));
+    EXPECT_EQ(content, kText);
+    EXPECT_TRUE(CryptMsgClose(msg));
+}
+
+namespace {
+
+DWORD UpdateError(const ByteString& bytes)
+{
+    HCRYPTMSG msg = CryptMsgOpenToDecode(kEncoding, 0, 0, 0, nullptr, nullptr);
+    DWORD error = 0;
+    if (!CryptMsgUpdate(msg, bytes.data(), (DWORD)bytes.size(), TRUE))
+        error = GetLastError();
+    CryptMsgClose(msg);
+    return error;
+}
+
+}  // namespace
+
+TEST_F(CryptMsgTest, NonMessagesAreRefusedWithAsn1Codes)
+{
+    EXPECT_EQ(UpdateError(ToBytes("From: someone\r\n\r\nhello")), CRYPT_E_ASN1_BADTAG);
+    EXPECT_EQ(UpdateError({}), CRYPT_E_ASN1_EOD);
+    ByteString blob = LayerSign(alice_, szOID_OIWSEC_sha1, false, ToBytes(kText));
+    EXPECT_EQ(UpdateError(ByteString(blob.begin(), blob.begin() + blob.size() / 2)),
+              CRYPT_E_ASN1_EOD);
+    // A well-formed sequence that is no ContentInfo.
+    EXPECT_NE(UpdateError({0x30, 0x03, 0x02, 0x01, 0x05}), 0u);
+    // An unknown content type.
+    EXPECT_EQ(UpdateError({0x30, 0x06, 0x06, 0x04, 0x2A, 0x03, 0x04, 0x05}), CRYPT_E_INVALID_MSG_TYPE);
+}
+
+TEST_F(CryptMsgTest, DamagedMessagesNeverCrashAnyFunction)
+{
+    ByteString signedBlob = LayerSign(alice_, szOID_NIST_sha256, false, ToBytes(kText));
+    ByteString envelopedBlob = LayerEncrypt({alice_}, szOID_RSA_RC2CBC, {}, ToBytes(kText));
+    HCERTSTORE store = StoreWith({alice_});
+    unsigned seed = 12345;
+    for (const ByteString& original : {signedBlob, envelopedBlob}) {
+        for (size_t cut = 0; cut < original.size(); cut += 7) {
+            ByteString damaged(original.begin(), original.begin() + cut);
+            DWORD error = 0;
+            VerifyOpaque(damaged, &error);
+            EXPECT_NE(error, 0u);
+            Decrypt(damaged, store, &error);
+            EXPECT_NE(error, 0u);
+            MessageType(damaged);
+        }
+        for (int round = 0; round < 300; ++round) {
+            ByteString damaged = original;
+            for (int flips = 0; flips < 3; ++flips) {
+                seed = seed * 1103515245 + 12345;
+                damaged[(seed >> 8) % damaged.size()] ^= (BYTE)(1 + (seed >> 20) % 255);
+            }
+            DWORD error = 0;
+            VerifyOpaque(damaged, &error);
+            Decrypt(damaged, store, &error);
+            std::string oid;
+            ByteString parameters;
+            MessageAlgorithm(damaged, CMSG_ENVELOPE_ALGORITHM_PARAM, &oid, &parameters);
+            MessageAlgorithm(damaged, CMSG_SIGNER_HASH_ALGORITHM_PARAM, &oid, &parameters);
+        }
+    }
+    CertCloseStore(store, 0);
+}

@@ -1,0 +1,44 @@
+// Test helpers for the message functions: certificate contexts with keys
+// from the test PKI, memory stores, byte buffers, and the openssl tool.
+#pragma once
+
+// OpenSSL before <wincrypt.h>, whose X509_NAME constant hides OpenSSL's type.
+#include <openssl/cms.h>
+#include <openssl/pem.h>
+
+#include <string>
+#include <vector>
+
+#include <windows.h>
+#include <wincrypt.h>
+
+#include "support/test_pki.h"
+
+using ByteString = std::vector<BYTE>;
+
+ByteString ToBytes(const std::string& text);
+std::string ToString(const ByteString& bytes);
+
+// A context for a test-PKI certificate, with its private key when withKey.
+PCCERT_CONTEXT LoadCertContext(const TestCert& cert, bool withKey);
+
+// A memory store holding the given contexts (their keys travel along).
+HCERTSTORE StoreWith(const std::vector<PCCERT_CONTEXT>& certs);
+
+// Runs a shell command line; true when it exits with 0. Output goes to a log.
+bool Shell(const std::string& commandLine);
+
+// Signs with the layer: hash OID, detached or not, the signer also carried.
+ByteString LayerSign(PCCERT_CONTEXT signer, const char* hashOid, bool detached,
+                     const ByteString& content);
+// Encrypts with the layer for the recipients.
+ByteString LayerEncrypt(const std::vector<PCCERT_CONTEXT>& recipients, const char* oid,
+                        const ByteString& parameters, const ByteString& content);
+
+// Verification parameters that take the signer from the message's certificates.
+CRYPT_VERIFY_MESSAGE_PARA VerifyParams();
+
+// Reads one CryptMsgGetParam algorithm identifier: its OID and parameter bytes.
+bool MessageAlgorithm(const ByteString& message, DWORD param, std::string* oid,
+                      ByteString* parameters);
+DWORD MessageType(const ByteString& message);
