@@ -23,6 +23,10 @@ void* g_boxContext = NULL;
 ZDialogHandler g_dialogHandler = NULL;
 void* g_dialogContext = NULL;
 std::vector<HWND> g_pendingDialogs;
+HWND g_drivenDialog = NULL;       // the dialog whose buttons are being watched
+INT_PTR g_lastClicked = 0;        // the last command button clicked in it
+INT_PTR g_lastDialogResult = 0;
+HHOOK g_clickHook = NULL;
 
 std::string WindowText(HWND window)
 {
@@ -97,6 +101,17 @@ void PauseIfAsked()
     }
 }
 
+// Which push button reached the dialog procedure last: the one whose click
+// ended the dialog, when it has ended.
+LRESULT CALLBACK OnCallWindowProc(int code, WPARAM wParam, LPARAM lParam)
+{
+    const CWPSTRUCT* call = (const CWPSTRUCT*)lParam;
+    if (code == HC_ACTION && call->hwnd == g_drivenDialog && call->message == WM_COMMAND &&
+        HIWORD(call->wParam) == BN_CLICKED && (LOWORD(call->wParam) == IDOK || LOWORD(call->wParam) == IDCANCEL))
+        g_lastClicked = LOWORD(call->wParam);
+    return CallNextHookEx(g_clickHook, code, wParam, lParam);
+}
+
 // Runs inside the dialog's modal loop, once the dialog is up.
 void CALLBACK DriveDialogs(HWND, UINT, UINT_PTR timer, DWORD)
 {
@@ -107,11 +122,18 @@ void CALLBACK DriveDialogs(HWND, UINT, UINT_PTR timer, DWORD)
         if (!IsWindow(dialog))
             continue;
         PauseIfAsked();
+        g_drivenDialog = dialog;
+        g_lastClicked = 0;
         if (g_dialogHandler != NULL)
             g_dialogHandler(g_dialogContext, dialog);
-        // EndDialog hides the dialog at once; one still shown was not ended.
-        if (IsWindow(dialog) && IsWindowVisible(dialog))
+        // A dialog still shown was not ended: the user closes it with Cancel.
+        if (!ZPlatformDialogEnded(dialog, NULL))
+            SendMessageA(GetDlgItem(dialog, IDCANCEL), BM_CLICK, 0, 0);
+        if (!ZPlatformDialogEnded(dialog, &g_lastDialogResult)) {
             PressButton(dialog, IDCANCEL);
+            g_lastDialogResult = IDCANCEL;
+        }
+        g_drivenDialog = NULL;
     }
 }
 
@@ -151,9 +173,25 @@ extern "C" void ZPlatformSetDialogHandler(ZDialogHandler handler, void* context)
     g_dialogContext = context;
 }
 
+extern "C" BOOL ZPlatformDialogEnded(HWND dialog, INT_PTR* result)
+{
+    // EndDialog hides the dialog at once.
+    bool ended = !IsWindow(dialog) || !IsWindowVisible(dialog);
+    if (ended && result != NULL)
+        *result = dialog == g_drivenDialog ? g_lastClicked : 0;
+    return ended;
+}
+
+extern "C" INT_PTR ZPlatformLastDialogResult(void)
+{
+    return g_lastDialogResult;
+}
+
 void InstallUiDriver()
 {
     ZPlatformSetMessageBoxHandler(OnMessageBox, NULL);
     if (g_hook == NULL)
         g_hook = SetWindowsHookExA(WH_CBT, OnCbtEvent, NULL, GetCurrentThreadId());
+    if (g_clickHook == NULL)
+        g_clickHook = SetWindowsHookExA(WH_CALLWNDPROC, OnCallWindowProc, NULL, GetCurrentThreadId());
 }

@@ -21,6 +21,14 @@ typedef void (*ZDialogHandler)(void* context, HWND dialog);
 void ZPlatformSetMessageBoxHandler(ZMessageBoxHandler handler, void* context);
 void ZPlatformSetDialogHandler(ZDialogHandler handler, void* context);
 
+// Whether the dialog has been ended (EndDialog hides it; it stays readable
+// until its modal loop returns). user32 keeps the value given to EndDialog to
+// itself, so result is the button whose click ended it: IDOK or IDCANCEL.
+BOOL ZPlatformDialogEnded(HWND dialog, INT_PTR* result);
+
+// That value for the last driven dialog that ended; 0 when none has.
+INT_PTR ZPlatformLastDialogResult(void);
+
 #ifdef __cplusplus
 }
 #endif
