@@ -3,7 +3,15 @@ enable_language(RC)
 set(CMAKE_RC_FLAGS "${CMAKE_RC_FLAGS} -c 932")
 file(GLOB RESOURCE_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/resources/*.rc)
 
-add_library(zsmime SHARED ${MODULE_SOURCES} ${RESOURCE_SOURCES} ${CMAKE_SOURCE_DIR}/host/zsmime.def)
+set(ZSMIME_DEF ${CMAKE_SOURCE_DIR}/host/zsmime.def)
+if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+  # x64 has one calling convention and no stdcall decoration.
+  file(READ ${ZSMIME_DEF} def_text)
+  string(REGEX REPLACE "@[0-9]+ @" " @" def_text "${def_text}")
+  set(ZSMIME_DEF ${CMAKE_BINARY_DIR}/zsmime64.def)
+  file(WRITE ${ZSMIME_DEF} "${def_text}")
+endif()
+add_library(zsmime SHARED ${MODULE_SOURCES} ${RESOURCE_SOURCES} ${ZSMIME_DEF})
 set_target_properties(zsmime PROPERTIES PREFIX "" OUTPUT_NAME zsmime)
 target_include_directories(zsmime PRIVATE ${CMAKE_SOURCE_DIR})
 # Static runtime: the DLL imports only Windows system DLLs.

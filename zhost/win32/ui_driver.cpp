@@ -115,6 +115,11 @@ LRESULT CALLBACK OnCallWindowProc(int code, WPARAM wParam, LPARAM lParam)
 // Runs inside the dialog's modal loop, once the dialog is up.
 void CALLBACK DriveDialogs(HWND, UINT, UINT_PTR timer, DWORD)
 {
+    // A dialog is shown once its modal loop first finds the queue empty; the
+    // timer keeps ticking until then.
+    for (HWND dialog : g_pendingDialogs)
+        if (IsWindow(dialog) && !IsWindowVisible(dialog))
+            return;
     KillTimer(NULL, timer);
     std::vector<HWND> dialogs;
     dialogs.swap(g_pendingDialogs);
@@ -187,8 +192,25 @@ extern "C" INT_PTR ZPlatformLastDialogResult(void)
     return g_lastDialogResult;
 }
 
+// Hidden top-level windows that stand for the host's main and composition windows.
+HWND MakeHostWindow(const char* title)
+{
+    return CreateWindowExA(0, "STATIC", title, WS_OVERLAPPEDWINDOW, 0, 0, 200, 100, NULL, NULL,
+                           GetModuleHandleA(NULL), NULL);
+}
+
 void InstallUiDriver()
 {
+    static bool windowsMade = false;
+    if (!windowsMade) {
+        windowsMade = true;
+        HWND main = MakeHostWindow("Zandrel");
+        HWND compose = MakeHostWindow("Zandrel - compose");
+        if (main != NULL && compose != NULL) {
+            kMainWindow = main;
+            kComposeWindow = compose;
+        }
+    }
     ZPlatformSetMessageBoxHandler(OnMessageBox, NULL);
     if (g_hook == NULL)
         g_hook = SetWindowsHookExA(WH_CBT, OnCbtEvent, NULL, GetCurrentThreadId());
