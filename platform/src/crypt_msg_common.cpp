@@ -1,19 +1,36 @@
 // Shared helpers of the message functions (see crypt_msg_common.h).
 #include "crypt_msg_common.h"
 
+#include <stdlib.h>
 #include <string.h>
 
 #include <algorithm>
 
 #include "der_reader.h"
 
+namespace {
+
+OSSL_PROVIDER* g_defaultProvider = nullptr;
+OSSL_PROVIDER* g_legacyProvider = nullptr;
+
+// Runs before OpenSSL's own exit clean-up (registered later), which then
+// frees everything the providers held.
+void UnloadCryptoProviders()
+{
+    OSSL_PROVIDER_unload(g_legacyProvider);
+    OSSL_PROVIDER_unload(g_defaultProvider);
+}
+
+}  // namespace
+
 void EnsureCryptoProviders()
 {
     // Loading "legacy" explicitly stops the implicit "default" from loading,
     // so both are named.
     static const bool loaded = [] {
-        OSSL_PROVIDER_load(nullptr, "default");
-        OSSL_PROVIDER_load(nullptr, "legacy");
+        g_defaultProvider = OSSL_PROVIDER_load(nullptr, "default");
+        g_legacyProvider = OSSL_PROVIDER_load(nullptr, "legacy");
+        atexit(UnloadCryptoProviders);
         return true;
     }();
     (void)loaded;

@@ -1,0 +1,214 @@
+// Base64: table-driven, one pass each way. The encoder writes its 60-character
+// lines directly; the decoder skips line breaks as it goes. Foreign characters
+// are not skipped: they decode as zero, and are reported when debugging.
+#include "mime/base64.h"
+
+#include <stdint.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include "settings/settings.h"
+
+namespace {
+
+const char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+
+enum {
+    LINE_CHARS = 60,
+    LINE_BYTES = LINE_CHARS / 4 * 3,
+    NOT_BASE64 = 0x100,  // in kValues: a line break or a foreign character
+};
+
+struct ValueTable {
+    uint16_t value[256];
+    ValueTable()
+    {
+        for (int i = 0; i < 256; ++i)
+            value[i] = NOT_BASE64;
+        for (int i = 0; i < 64; ++i)
+            value[(unsigned char)kAlphabet[i]] = (uint16_t)i;
+        value[(unsigned char)'='] = 0;
+    }
+};
+
+const ValueTable kValues;
+
+void ReportForeignCharacter(char c)
+{
+    char text[128];
+    wsprintfA(text, "不正な文字[0x%02x] (%c)を検出しました", (int)(signed char)c, (int)(signed char)c);
+    MessageBoxA(NULL, text, "Error", MB_OK);
+}
+
+char* EncodeGroups(const BYTE* in, size_t count, char* out)
+{
+    for (size_t i = 0; i < count; ++i, in += 3) {
+        uint32_t w = ((uint32_t)in[0] << 16) | ((uint32_t)in[1] << 8) | in[2];
+        out[0] = kAlphabet[w >> 18];
+        out[1] = kAlphabet[(w >> 12) & 63];
+        out[2] = kAlphabet[(w >> 6) & 63];
+        out[3] = kAlphabet[w & 63];
+        out += 4;
+    }
+    return out;
+}
+
+}  // namespace
+
+char Base64ValueChar(int value)
+{
+    return kAlphabet[value & 63];
+}
+
+int Base64CharValue(char c)
+{
+    uint16_t value = kValues.value[(unsigned char)c];
+    if (value != NOT_BASE64)
+        return value;
+    if (DebugEnabled())
+        ReportForeignCharacter(c);
+    return 0;
+}
+
+char* Base64Encode(const BYTE* data, DWORD count, DWORD* length)
+{
+    *length = 0;
+    size_t groups = ((size_t)count + 2) / 3;
+    if (groups > ((size_t)-1 - 1) / 6 || (uint64_t)groups * 6 > 0xFFFFFFFFu)
+        return NULL;
+    size_t unfolded = groups * 4;
+    size_t folded = unfolded == 0 ? 0 : unfolded + 2 * ((unfolded - 1) / LINE_CHARS);
+    char* text = static_cast<char*>(malloc(folded + 1));
+    if (text == NULL)
+        return NULL;
+
+    char* out = text;
+    size_t left = count;
+    const BYTE* in = data;
+    while (left > LINE_BYTES) {
+        out = EncodeGroups(in, LINE_BYTES / 3, out);
+        *out++ = '\r';
+        *out++ = '\n';
+        in += LINE_BYTES;
+        left -= LINE_BYTES;
+    }
+    out = EncodeGroups(in, left / 3, out);
+    in += left / 3 * 3;
+    if (left % 3 == 1) {
+        out[0] = kAlphabet[in[0] >> 2];
+        out[1] = kAlphabet[(in[0] & 3) << 4];
+        out[2] = '=';
+        out[3] = '=';
+        out += 4;
+    } else if (left % 3 == 2) {
+        out[0] = kAlphabet[in[0] >> 2];
+        out[1] = kAlphabet[((in[0] & 3) << 4) | (in[1] >> 4)];
+        out[2] = kAlphabet[(in[1] & 15) << 2];
+        out[3] = '=';
+        out += 4;
+    }
+    *out = '\0';
+    *length = (DWORD)(out - text);
+    return text;
+}
+
+BYTE* Base64Decode(const char* text, DWORD* count)
+{
+    if (text == NULL || *text == '\0')
+        return NULL;
+    size_t length = strlen(text);
+    BYTE* bytes = static_cast<BYTE*>(malloc(length / 4 * 3 + 1));
+    if (bytes == NULL)
+        return NULL;
+
+    const unsigned char* p = reinterpret_cast<const unsigned char*>(text);
+    const unsigned char* end = p + length;
+    BYTE* out = bytes;
+    char group[4];        // characters of the group being gathered
+    int gathered = 0;
+    char third = 0, fourth = 0;  // of the last complete group, for the padding
+    while (p < end) {
+        if (gathered == 0) {
+            const unsigned char* start = p;
+            while (end - p >= 4) {
+                uint32_t a = kValues.value[p[0]], b = kValues.value[p[1]];
+                uint32_t c = kValues.value[p[2]], d = kValues.value[p[3]];
+                if ((a | b | c | d) & NOT_BASE64)
+                    break;
+                uint32_t w = (a << 18) | (b << 12) | (c << 6) | d;
+                out[0] = (BYTE)(w >> 16);
+                out[1] = (BYTE)(w >> 8);
+                out[2] = (BYTE)w;
+                out += 3;
+                p += 4;
+            }
+            if (p != start) {
+                third = (char)p[-2];
+                fourth = (char)p[-1];
+            }
+            if (p >= end)
+                break;
+        }
+        char c = (char)*p++;
+        if (c == '\r' || c == '\n')
+            continue;
+        group[gathered++] = c;
+        if (gathered == 4) {
+            // Values are taken (and foreign characters reported) only for whole
+            // groups: up to three trailing characters are ignored.
+            int a = Base64CharValue(group[0]), b = Base64CharValue(group[1]);
+            int cv = Base64CharValue(group[2]), d = Base64CharValue(group[3]);
+            out[0] = (BYTE)((a << 2) + (b >> 4));
+            out[1] = (BYTE)((b << 4) + (cv >> 2));
+            out[2] = (BYTE)((cv << 6) + d);
+            out += 3;
+            third = group[2];
+            fourth = group[3];
+            gathered = 0;
+        }
+    }
+    size_t decoded = (size_t)(out - bytes);
+    if (decoded != 0) {
+        if (third == '=')
+            --decoded;
+        if (fourth == '=')
+            --decoded;
+    }
+    *count = (DWORD)decoded;
+    return bytes;
+}
+
+char* Base64StripLineBreaks(const char* text)
+{
+    if (text == NULL || *text == '\0')
+        return NULL;
+    size_t length = strlen(text);
+    char* copy = static_cast<char*>(malloc(length + 1));
+    if (copy == NULL)
+        return NULL;
+    char* out = copy;
+    for (const char* p = text; *p != '\0'; ++p)
+        if (*p != '\r' && *p != '\n')
+            *out++ = *p;
+    *out = '\0';
+    return copy;
+}
+
+char* Base64FoldLines(const char* text)
+{
+    size_t length = strlen(text);
+    size_t breaks = length == 0 ? 0 : (length - 1) / LINE_CHARS;
+    char* folded = static_cast<char*>(malloc(length + 2 * breaks + 1));
+    if (folded == NULL)
+        return NULL;
+    char* out = folded;
+    for (size_t i = 0; i < length; ++i) {
+        if (i != 0 && i % LINE_CHARS == 0) {
+            *out++ = '\r';
+            *out++ = '\n';
+        }
+        *out++ = text[i];
+    }
+    *out = '\0';
+    return folded;
+}

@@ -1,0 +1,647 @@
+// The MIME part tree: parsing a message into parts, writing it back, header access.
+//
+// Parsing is iterative with an explicit stack of open parts, so hostile nesting
+// cannot exhaust the call stack; delimiters below MAX_NESTING levels are kept as
+// body lines of the deepest part. Lines longer than the line buffer are split
+// into several nodes without adding or losing a byte.
+#include "mime/mime_part.h"
+
+#include <new>
+#include <stdlib.h>
+#include <string.h>
+
+namespace {
+
+enum {
+    MAX_NESTING = 64,                 // multipart levels below the top-level part
+    LINE_CAPACITY = MIME_LINE_SIZE - 1,  // bytes of one piece, its line end counted as one
+    HEADER_CAPACITY = MIME_LINE_SIZE,    // bytes of one (folded) header line
+};
+
+char LowerAscii(char c)
+{
+    return (c >= 'A' && c <= 'Z') ? (char)(c - 'A' + 'a') : c;
+}
+
+bool EqualNoCase(const char* a, const char* b, size_t length)
+{
+    for (size_t i = 0; i < length; ++i)
+        if (LowerAscii(a[i]) != LowerAscii(b[i]))
+            return false;
+    return true;
+}
+
+bool IsBlankChar(char c)
+{
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+}
+
+bool IsDelimiter(char c, const char* delimiters)
+{
+    for (const char* d = delimiters; *d != '\0'; ++d)
+        if (c == *d)
+            return true;
+    return false;
+}
+
+// strtok_r: skips leading delimiters, terminates the token at the next one
+// and leaves *cursor behind it (or on the terminator).
+char* NextToken(char** cursor, const char* delimiters)
+{
+    char* p = *cursor;
+    while (*p != '\0' && IsDelimiter(*p, delimiters))
+        ++p;
+    if (*p == '\0') {
+        *cursor = p;
+        return NULL;
+    }
+    char* token = p;
+    while (*p != '\0' && !IsDelimiter(*p, delimiters))
+        ++p;
+    if (*p != '\0')
+        *p++ = '\0';
+    *cursor = p;
+    return token;
+}
+
+void CopyCut(char* destination, const char* source, size_t capacity)
+{
+    size_t length = strlen(source);
+    if (length > capacity)
+        length = capacity;
+    memcpy(destination, source, length);
+    destination[length] = '\0';
+}
+
+// One physical line, or the part of it that fits the line buffer.
+struct Piece {
+    const char* start;
+    size_t content;   // bytes before the line end
+    size_t consumed;  // source bytes taken, line end included
+    bool lineEnd;     // ended by CR LF, CR or LF
+    bool split;       // the physical line goes on in the next piece
+    // The node text: the content, with CR LF unless the line goes on.
+    size_t NodeLength() const { return content + (split ? 0 : 2); }
+};
+
+Piece ReadPiece(const char* position)
+{
+    Piece piece;
+    piece.start = position;
+    piece.lineEnd = false;
+    piece.split = false;
+    size_t i = 0;
+    for (; i < LINE_CAPACITY; ++i) {
+        char c = position[i];
+        if (c == '\0' || c == '\r' || c == '\n')
+            break;
+    }
+    piece.content = i;
+    piece.consumed = i;
+    if (i == LINE_CAPACITY) {
+        // Full buffer: the rest of the line (if any) is the next piece.
+        piece.split = position[i] != '\0';
+    } else if (position[i] != '\0') {
+        piece.lineEnd = true;
+        piece.consumed += (position[i] == '\r' && position[i + 1] == '\n') ? 2 : 1;
+    }
+    return piece;
+}
+
+enum PartState { IN_HEADER, IN_BODY, AFTER_CLOSE };
+
+struct OpenPart {
+    MimePart* part;
+    const char* enclosing;  // the parent's boundary, or null
+    size_t enclosingLength;
+    size_t boundaryLength;  // of part->boundary, valid from IN_BODY on
+    PartState state;
+    MimePart* lastChild;
+};
+
+class Parser {
+public:
+    Parser(const char* text, char* gather, char* scratch)
+        : position_(text), inLine_(false), gather_(gather), scratch_(scratch), depth_(0),
+          failed_(false), headersOnly_(false)
+    {
+    }
+
+    // Returns the read position at which parsing stopped; sets failed() on lack of memory.
+    const char* Run(MimePart* root, const char* enclosing, bool headersOnly);
+    bool failed() const { return failed_; }
+
+private:
+    void ReadHeaderLine(OpenPart& open, const Piece& first, bool midLine);
+    void ReadContentType(MimePart* part, size_t length);
+    bool StartChild(OpenPart& open);
+    void Take(const Piece& piece)
+    {
+        position_ += piece.consumed;
+        inLine_ = piece.split;
+    }
+    void Append(LineList& list, const Piece& piece)
+    {
+        if (list.AppendJoined(piece.start, piece.content, "\r\n", piece.split ? 0 : 2) == NULL)
+            failed_ = true;
+        Take(piece);
+    }
+
+    const char* position_;
+    bool inLine_;  // the next piece continues the physical line of the last one
+    char* gather_;
+    char* scratch_;
+    OpenPart open_[MAX_NESTING + 1];
+    int depth_;
+    bool failed_;
+    bool headersOnly_;
+};
+
+void Parser::ReadContentType(MimePart* part, size_t length)
+{
+    memcpy(scratch_, gather_, length);
+    scratch_[length] = '\0';
+    char* cursor = scratch_ + 13;
+    char* type = NextToken(&cursor, "/ \t");
+    if (type == NULL)
+        return;
+    char* subtype = NextToken(&cursor, "; \r\n\t");
+    if (subtype == NULL)
+        return;
+    CopyCut(part->contentType, type, MIME_TOKEN_SIZE);
+    CopyCut(part->contentSubtype, subtype, MIME_TOKEN_SIZE);
+    while (cursor != NULL && *cursor != '\0') {
+        char* name;
+        char* value;
+        cursor = ParseParameter(cursor, &name, &value);
+        if (cursor == NULL)
+            break;
+        if (strlen(name) == 8 && EqualNoCase(name, "boundary", 8)) {
+            char* copy = strdup(value);
+            if (copy == NULL) {
+                failed_ = true;
+                return;
+            }
+            free(part->boundary);
+            part->boundary = copy;
+        }
+    }
+}
+
+// A header line with its folded continuation lines, gathered into one node.
+void Parser::ReadHeaderLine(OpenPart& open, const Piece& first, bool midLine)
+{
+    size_t length = 0;
+    Piece piece = first;
+    for (;;) {
+        memcpy(gather_ + length, piece.start, piece.content);
+        length += piece.content;
+        if (!piece.split) {
+            gather_[length++] = '\r';
+            gather_[length++] = '\n';
+        }
+        Take(piece);
+        if (*position_ == '\0')
+            break;
+        if (!inLine_ && *position_ != ' ' && *position_ != '\t')
+            break;
+        piece = ReadPiece(position_);
+        if (length + piece.NodeLength() > HEADER_CAPACITY)
+            break;  // the rest becomes a header line of its own
+    }
+    if (open.part->headers.AppendJoined(gather_, length, NULL, 0) == NULL) {
+        failed_ = true;
+        return;
+    }
+    if (!midLine && length >= 13 && EqualNoCase(gather_, "Content-Type:", 13))
+        ReadContentType(open.part, length);
+}
+
+bool Parser::StartChild(OpenPart& open)
+{
+    MimePart* child = new (std::nothrow) MimePart;
+    if (child == NULL) {
+        failed_ = true;
+        return false;
+    }
+    if (open.lastChild != NULL)
+        open.lastChild->next = child;
+    else
+        open.part->firstChild = child;
+    open.lastChild = child;
+    OpenPart& inner = open_[++depth_];
+    inner.part = child;
+    inner.enclosing = open.part->boundary;
+    inner.enclosingLength = open.boundaryLength;
+    inner.boundaryLength = 0;
+    inner.state = IN_HEADER;
+    inner.lastChild = NULL;
+    return true;
+}
+
+const char* Parser::Run(MimePart* root, const char* enclosing, bool headersOnly)
+{
+    headersOnly_ = headersOnly;
+    OpenPart& top = open_[0];
+    top.part = root;
+    top.enclosing = enclosing;
+    top.enclosingLength = enclosing != NULL ? strlen(enclosing) : 0;
+    top.boundaryLength = 0;
+    top.state = IN_HEADER;
+    top.lastChild = root->firstChild;
+    while (top.lastChild != NULL && top.lastChild->next != NULL)
+        top.lastChild = top.lastChild->next;
+
+    while (!failed_ && *position_ != '\0') {
+        const char* lineStart = position_;
+        Piece piece = ReadPiece(position_);
+        bool midLine = inLine_;
+        // A delimiter of the parent ends the open part; the parent then looks at
+        // the same line, so this repeats at most once per open level.
+        for (;;) {
+            OpenPart& open = open_[depth_];
+            if (open.state == IN_HEADER) {
+                if (!midLine && piece.content == 0 && piece.lineEnd) {
+                    Append(open.part->headers, piece);
+                    if (headersOnly_)
+                        return position_;
+                    open.state = IN_BODY;
+                    open.boundaryLength = open.part->boundary != NULL ? strlen(open.part->boundary) : 0;
+                } else {
+                    ReadHeaderLine(open, piece, midLine);
+                }
+                break;
+            }
+            bool dashes = !midLine && piece.content >= 2 && piece.start[0] == '-' && piece.start[1] == '-';
+            const char* text = piece.start + 2;
+            size_t textLength = dashes ? piece.content - 2 : 0;
+            if (dashes && open.state == IN_BODY && open.part->boundary != NULL) {
+                const char* boundary = open.part->boundary;
+                size_t length = open.boundaryLength;
+                if (textLength == length && memcmp(text, boundary, length) == 0) {
+                    if (depth_ == MAX_NESTING) {
+                        Append(open.part->body, piece);  // too deep: kept as text
+                    } else {
+                        Take(piece);
+                        StartChild(open);
+                    }
+                    break;
+                }
+                // A closing delimiter before any part would be written out by
+                // nobody (its part has no delimiters to close), so it stays a line.
+                if (open.part->firstChild != NULL && textLength == length + 2 &&
+                    memcmp(text, boundary, length) == 0 && text[length] == '-' &&
+                    text[length + 1] == '-') {
+                    Take(piece);
+                    if (open.enclosing == NULL)
+                        return position_;  // whatever follows is not read
+                    open.state = AFTER_CLOSE;
+                    break;
+                }
+            }
+            if (dashes && open.enclosing != NULL && textLength >= open.enclosingLength &&
+                memcmp(text, open.enclosing, open.enclosingLength) == 0) {
+                if (depth_ == 0)
+                    return lineStart;
+                --depth_;
+                continue;
+            }
+            Append(open.state == IN_BODY ? open.part->body : open.part->epilogue, piece);
+            break;
+        }
+    }
+    return position_;
+}
+
+void ResetPart(MimePart* part)
+{
+    part->headers.Clear();
+    part->body.Clear();
+    part->epilogue.Clear();
+    part->DropChildren();
+    free(part->boundary);
+    part->boundary = NULL;
+    part->contentType[0] = '\0';
+    part->contentSubtype[0] = '\0';
+}
+
+void RunParser(MimePart* part, const char** position, const char* enclosing, bool headersOnly)
+{
+    part->headers.Clear();
+    part->body.Clear();
+    part->epilogue.Clear();
+    if (position == NULL || *position == NULL)
+        return;
+    // The header gathering buffer and the Content-Type scratch copy, one block.
+    // A header node holds at most HEADER_CAPACITY bytes, or one byte more when
+    // a final unterminated line fills the line buffer; room for both and a NUL.
+    const size_t bufferSize = HEADER_CAPACITY + 4;
+    char* buffers = static_cast<char*>(malloc(2 * bufferSize));
+    Parser* parser = buffers != NULL
+                         ? new (std::nothrow) Parser(*position, buffers, buffers + bufferSize)
+                         : NULL;
+    if (parser == NULL) {
+        free(buffers);
+        *position += strlen(*position);
+        return;
+    }
+    const char* end = parser->Run(part, enclosing, headersOnly);
+    if (parser->failed()) {
+        // Out of memory: the caller gets an empty part rather than a partial one.
+        ResetPart(part);
+        end += strlen(end);
+    }
+    *position = end;
+    delete parser;
+    free(buffers);
+}
+
+// Destroys a chain of siblings and all their descendants without recursion.
+void DestroyChain(MimePart* chain)
+{
+    while (chain != NULL) {
+        MimePart* part = chain;
+        chain = part->next;
+        if (part->firstChild != NULL) {
+            MimePart* last = part->firstChild;
+            while (last->next != NULL)
+                last = last->next;
+            last->next = chain;
+            chain = part->firstChild;
+        }
+        part->firstChild = NULL;
+        part->next = NULL;
+        delete part;
+    }
+}
+
+// Walks the subtree in output order, handing every piece of text to sink.
+// False when memory for the walk runs out.
+template <class Sink>
+bool WalkText(const MimePart* root, Sink& sink)
+{
+    struct Step {
+        const MimePart* part;
+        const MimePart* pendingChild;
+        const char* boundary;
+        size_t boundaryLength;
+    };
+    size_t capacity = 16, count = 0;
+    Step* steps = static_cast<Step*>(malloc(capacity * sizeof(Step)));
+    if (steps == NULL)
+        return false;
+
+    const MimePart* part = root;
+    for (;;) {
+        // Enter part: its own lines, then its children one by one.
+        for (const LineNode* n = part->headers.head; n != NULL; n = n->next)
+            sink(n->text, (size_t)n->length);
+        for (const LineNode* n = part->body.head; n != NULL; n = n->next)
+            sink(n->text, (size_t)n->length);
+        if (count == capacity) {
+            Step* grown = static_cast<Step*>(realloc(steps, 2 * capacity * sizeof(Step)));
+            if (grown == NULL) {
+                free(steps);
+                return false;
+            }
+            steps = grown;
+            capacity *= 2;
+        }
+        Step& step = steps[count++];
+        step.part = part;
+        step.pendingChild = part->firstChild;
+        step.boundary = part->boundary != NULL ? part->boundary : "";
+        step.boundaryLength = strlen(step.boundary);
+
+        part = NULL;
+        while (count > 0) {
+            Step& top = steps[count - 1];
+            if (top.pendingChild != NULL) {
+                part = top.pendingChild;
+                top.pendingChild = part->next;
+                sink("--", 2);
+                sink(top.boundary, top.boundaryLength);
+                sink("\r\n", 2);
+                break;
+            }
+            if (top.part->firstChild != NULL) {
+                sink("--", 2);
+                sink(top.boundary, top.boundaryLength);
+                sink("--\r\n", 4);
+                for (const LineNode* n = top.part->epilogue.head; n != NULL; n = n->next)
+                    sink(n->text, (size_t)n->length);
+            }
+            --count;
+        }
+        if (part == NULL)
+            break;
+    }
+    free(steps);
+    return true;
+}
+
+struct SizeSink {
+    size_t total = 0;
+    bool overflow = false;
+    void operator()(const char*, size_t length)
+    {
+        if (length > (size_t)-1 - 2 - total)
+            overflow = true;
+        else
+            total += length;
+    }
+};
+
+struct CopySink {
+    char* out;
+    void operator()(const char* text, size_t length)
+    {
+        memcpy(out, text, length);
+        out += length;
+    }
+};
+
+}  // namespace
+
+MimePart::MimePart() : boundary(NULL), next(NULL), firstChild(NULL)
+{
+    contentType[0] = '\0';
+    contentSubtype[0] = '\0';
+}
+
+MimePart::~MimePart()
+{
+    MimePart* chain = firstChild;
+    firstChild = NULL;
+    DestroyChain(chain);
+    chain = next;
+    next = NULL;
+    DestroyChain(chain);
+    free(boundary);
+}
+
+void MimePart::DropChildren()
+{
+    MimePart* chain = firstChild;
+    firstChild = NULL;
+    DestroyChain(chain);
+}
+
+void MimePart::Parse(const char** position, const char* enclosingBoundary)
+{
+    RunParser(this, position, enclosingBoundary, false);
+}
+
+void ParseHeaderBlock(MimePart* part, const char** position)
+{
+    RunParser(part, position, NULL, true);
+}
+
+char* MimePart::Serialize() const
+{
+    // Sized in one walk and filled in a second, so the text is copied once.
+    SizeSink size;
+    if (!WalkText(this, size) || size.overflow)
+        return NULL;
+    char* text = static_cast<char*>(malloc(size.total + 2));
+    if (text == NULL)
+        return NULL;
+    CopySink copy{text};
+    if (!WalkText(this, copy)) {
+        free(text);
+        return NULL;
+    }
+    text[size.total] = '\0';
+    text[size.total + 1] = '\0';
+    return text;
+}
+
+// The first header line of that name: the name, then a colon at once.
+static LineNode* FindHeader(const LineList& headers, const char* name)
+{
+    size_t length = strlen(name);
+    for (LineNode* node = headers.head; node != NULL; node = node->next)
+        if ((size_t)node->length > length && node->text[length] == ':' &&
+            EqualNoCase(node->text, name, length))
+            return node;
+    return NULL;
+}
+
+void MimePart::GetHeader(const char* name, char* buffer, int size) const
+{
+    if (size <= 0)
+        return;
+    buffer[0] = '\0';
+    const LineNode* node = FindHeader(headers, name);
+    if (node == NULL)
+        return;
+    const char* value = node->text + strlen(name) + 1;
+    while (IsBlankChar(*value))
+        ++value;
+    size_t length = (size_t)(node->text + node->length - value);
+    if (length > (size_t)size - 1)
+        length = (size_t)size - 1;
+    memcpy(buffer, value, length);
+    buffer[length] = '\0';
+}
+
+void MimePart::SetHeader(const char* name, const char* value)
+{
+    size_t nameLength = strlen(name), valueLength = strlen(value);
+    char* line = static_cast<char*>(malloc(nameLength + valueLength + 3));
+    if (line == NULL)
+        return;
+    memcpy(line, name, nameLength);
+    memcpy(line + nameLength, ": ", 2);
+    memcpy(line + nameLength + 2, value, valueLength + 1);
+
+    LineNode* node = FindHeader(headers, name);
+    if (node != NULL) {
+        if (valueLength != 0) {
+            LineList::SetText(node, line);
+        } else {
+            headers.Unlink(node);
+            LineList::FreeNode(node);
+        }
+    } else if (headers.tail != NULL) {
+        headers.InsertBefore(headers.tail, line);
+    } else {
+        headers.Append(line);
+    }
+    free(line);
+}
+
+const char* FindNoCase(const char* text, const char* needle)
+{
+    if (text == NULL || needle == NULL)
+        return NULL;
+    size_t length = strlen(needle);
+    for (const char* p = text; *p != '\0'; ++p) {
+        size_t i = 0;
+        while (i < length && p[i] != '\0' && LowerAscii(p[i]) == LowerAscii(needle[i]))
+            ++i;
+        if (i == length)
+            return p;
+        if (p[i] == '\0')
+            return NULL;  // the rest of the text is shorter than the needle
+    }
+    return NULL;
+}
+
+int ReadLine(const char** position, char* buffer, int size)
+{
+    const char* p = *position;
+    if (*p == '\0' || size <= 1) {
+        if (size > 0)
+            buffer[0] = '\0';
+        return 0;
+    }
+    int stored = 0;
+    while (stored < size - 1) {
+        char c = *p;
+        if (c == '\0')
+            break;
+        if (c == '\r' || c == '\n') {
+            p += (c == '\r' && p[1] == '\n') ? 2 : 1;
+            buffer[stored++] = '\n';
+            break;
+        }
+        buffer[stored++] = c;
+        ++p;
+    }
+    buffer[stored] = '\0';
+    *position = p;
+    return stored;
+}
+
+char* ParseParameter(char* position, char** name, char** value)
+{
+    char* p = position;
+    while (*p == ' ' || *p == '\t' || *p == '\r' || *p == '\n' || *p == ';')
+        ++p;
+    char* equals = strchr(p, '=');
+    if (equals == NULL)
+        return NULL;
+    *equals = '\0';
+    *name = p;
+    p = equals + 1;
+    while (IsBlankChar(*p))
+        ++p;
+    char* end;
+    if (*p == '"') {
+        *value = ++p;
+        end = strchr(p, '"');
+    } else {
+        *value = p;
+        end = p + strcspn(p, " \t;\r\n");
+    }
+    if (end == NULL || *end == '\0') {
+        p = end != NULL ? end : p + strlen(p);
+    } else {
+        *end = '\0';
+        p = end + 1;
+    }
+    while (*p == ';' || *p == ' ' || *p == '\t' || *p == '\r' || *p == '\n')
+        ++p;
+    return p;
+}

@@ -1,0 +1,192 @@
+// Base64: encoding in 60-character lines, decoding with its particular traits.
+#include <stdlib.h>
+#include <string.h>
+
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+#include <zplatform.h>
+
+#include "mime/base64.h"
+#include "settings/settings.h"
+#include "zhost/zhost.h"
+
+namespace {
+
+std::string Encode(const std::string& bytes)
+{
+    DWORD length = 12345;
+    char* text = Base64Encode(reinterpret_cast<const BYTE*>(bytes.data()), (DWORD)bytes.size(), &length);
+    EXPECT_NE(text, nullptr);
+    if (text == nullptr)
+        return "<null>";
+    EXPECT_EQ(length, strlen(text));
+    std::string result(text);
+    free(text);
+    return result;
+}
+
+// The decoded bytes, or "<null>" when Base64Decode returned none.
+std::string Decode(const std::string& text)
+{
+    DWORD count = 777;
+    BYTE* bytes = Base64Decode(text.c_str(), &count);
+    if (bytes == nullptr) {
+        EXPECT_EQ(count, 777u);
+        return "<null>";
+    }
+    std::string result(reinterpret_cast<char*>(bytes), count);
+    free(bytes);
+    return result;
+}
+
+std::string Sample(size_t size)
+{
+    std::string bytes(size, '\0');
+    for (size_t i = 0; i < size; ++i)
+        bytes[i] = (char)(i * 37 + 11);
+    return bytes;
+}
+
+struct Box {
+    std::string text, caption;
+    UINT type;
+};
+
+int RecordBox(void* context, HWND, LPCSTR text, LPCSTR caption, UINT type)
+{
+    static_cast<std::vector<Box>*>(context)->push_back({text, caption, type});
+    return IDOK;
+}
+
+// Captures message boxes with the given debug setting for the test's duration.
+class Base64DebugTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        memcpy(saved_, g_settings.debug, sizeof saved_);
+        ZPlatformSetMessageBoxHandler(RecordBox, &boxes_);
+    }
+    void TearDown() override
+    {
+        memcpy(g_settings.debug, saved_, sizeof saved_);
+        InstallUiDriver();
+    }
+    void SetDebug(const char* value) { strcpy(g_settings.debug, value); }
+
+    std::vector<Box> boxes_;
+    char saved_[SETTING_SIZE];
+};
+
+}  // namespace
+
+TEST(Base64Test, EncodesSmallSizesWithPadding)
+{
+    EXPECT_EQ(Encode(""), "");
+    EXPECT_EQ(Encode("M"), "TQ==");
+    EXPECT_EQ(Encode("Ma"), "TWE=");
+    EXPECT_EQ(Encode("Man"), "TWFu");
+    EXPECT_EQ(Encode(std::string("\xff\xfe\x00", 3)), "//4A");
+}
+
+TEST(Base64Test, FoldsIntoLinesOf60)
+{
+    std::string one = Encode(Sample(45));
+    EXPECT_EQ(one.size(), 60u);
+    EXPECT_EQ(one.find('\r'), std::string::npos);
+    std::string two = Encode(Sample(46));
+    EXPECT_EQ(two.size(), 66u);
+    EXPECT_EQ(two.substr(60, 2), "\r\n");
+    EXPECT_EQ(two.substr(0, 60), one);
+    std::string many = Encode(Sample(90));
+    EXPECT_EQ(many.size(), 122u);
+    EXPECT_EQ(many.rfind("\r\n"), 60u);
+}
+
+TEST(Base64Test, DecodesWhatItEncodes)
+{
+    for (size_t size : {0u, 1u, 2u, 3u, 4u, 44u, 45u, 46u, 47u, 1000u, 100000u}) {
+        std::string bytes = Sample(size);
+        std::string text = Encode(bytes);
+        EXPECT_EQ(Decode(text), size == 0 ? "<null>" : bytes) << size;
+    }
+}
+
+TEST(Base64Test, LineBreaksAnywhereAreIgnored)
+{
+    std::string bytes = Sample(100);
+    std::string plain = Encode(bytes);
+    std::string stripped;
+    for (char c : plain)
+        if (c != '\r' && c != '\n')
+            stripped += c;
+    std::string odd;
+    for (size_t i = 0; i < stripped.size(); ++i)
+        odd += stripped.substr(i, 1) + (i % 5 == 0 ? "\r" : i % 7 == 0 ? "\n" : i % 11 == 0 ? "\r\n" : "");
+    EXPECT_EQ(Decode(stripped), bytes);
+    EXPECT_EQ(Decode(odd), bytes);
+    EXPECT_EQ(Decode("\r\n"), "");
+}
+
+TEST(Base64Test, TrailingCharactersAndPaddingQuirks)
+{
+    EXPECT_EQ(Decode("TWFu"), "Man");
+    EXPECT_EQ(Decode("TWFuT"), "Man");
+    EXPECT_EQ(Decode("TWFuTW"), "Man");
+    EXPECT_EQ(Decode("TWFuTWF"), "Man");
+    EXPECT_EQ(Decode("TQ=="), "M");
+    EXPECT_EQ(Decode("TWE="), "Ma");
+    EXPECT_EQ(Decode("T=E="), std::string("L\x01", 2));  // a "=" inside counts as zero
+    EXPECT_EQ(Decode("TQ==TWFu"), std::string("M\x00\x00Man", 6));
+    EXPECT_EQ(Decode("TWE=\r\nTW"), "Ma");  // padding of the last whole group counts
+    EXPECT_EQ(Decode(""), "<null>");
+    EXPECT_EQ(Decode("abc"), "");
+}
+
+TEST_F(Base64DebugTest, ForeignCharactersDecodeAsZeroAndAreReported)
+{
+    SetDebug("YES");
+    // A blank is not skipped: it shifts every following group.
+    EXPECT_EQ(Decode("TW Fu"), Decode("TWAF"));
+    ASSERT_EQ(boxes_.size(), 1u);
+    EXPECT_EQ(boxes_[0].caption, "Error");
+    EXPECT_EQ(boxes_[0].type, (UINT)MB_OK);
+    EXPECT_EQ(boxes_[0].text, "不正な文字[0x20] ( )を検出しました");
+
+    boxes_.clear();
+    EXPECT_EQ(Decode("\x80" "A-\tTWFu!"), Decode("AAAATWFu"));  // "!" is among the ignored tail
+    ASSERT_EQ(boxes_.size(), 3u);
+    EXPECT_EQ(boxes_[0].text, "不正な文字[0xffffff80] (\x80)を検出しました");
+    EXPECT_EQ(boxes_[1].text, "不正な文字[0x2d] (-)を検出しました");
+    EXPECT_EQ(boxes_[2].text, "不正な文字[0x09] (\t)を検出しました");
+}
+
+TEST_F(Base64DebugTest, NoReportUnlessDebugIsExactlyYes)
+{
+    for (const char* value : {"yes", "NO", "", "YES "}) {
+        SetDebug(value);
+        EXPECT_EQ(Decode("TW Fu"), Decode("TWAF"));
+    }
+    EXPECT_TRUE(boxes_.empty());
+}
+
+TEST(Base64Test, AuxiliaryOperations)
+{
+    char* stripped = Base64StripLineBreaks("a\r\nb\rc\nd e");
+    EXPECT_STREQ(stripped, "abcd e");
+    free(stripped);
+    EXPECT_EQ(Base64StripLineBreaks(""), nullptr);
+    std::string sixtyOne(61, 'x');
+    char* folded = Base64FoldLines(sixtyOne.c_str());
+    EXPECT_EQ(std::string(folded), std::string(60, 'x') + "\r\nx");
+    free(folded);
+    folded = Base64FoldLines("");
+    EXPECT_STREQ(folded, "");
+    free(folded);
+    for (int v = 0; v < 64; ++v)
+        EXPECT_EQ(Base64CharValue(Base64ValueChar(v)), v);
+    EXPECT_EQ(Base64ValueChar(0), 'A');
+    EXPECT_EQ(Base64ValueChar(63), '/');
+    EXPECT_EQ(Base64CharValue('='), 0);
+}
