@@ -25,22 +25,24 @@ protected:
         struct Recipe {
             const char* file;
             std::string arguments;
+            std::string recipient = "";  // after the options: openssl stops reading them there
         } recipes[] = {
             {"signed-sha1", "cms -sign -md sha1 -nodetach -signer " + alice.certPem + " -inkey " + alice.keyPem},
             {"signed-md5", "cms -sign -md md5 -signer " + alice.certPem + " -inkey " + alice.keyPem},
             {"signed-sha256", "cms -sign -md sha256 -signer " + alice.certPem + " -inkey " + alice.keyPem},
-            {"enveloped-rc2-40", "cms -encrypt -rc2-40" + legacy + " " + alice.certPem},
-            {"enveloped-rc2-64", "cms -encrypt -rc2-64" + legacy + " " + alice.certPem},
-            {"enveloped-rc2-128", "cms -encrypt -rc2-128" + legacy + " " + alice.certPem},
-            {"enveloped-des", "cms -encrypt -des" + legacy + " " + alice.certPem},
-            {"enveloped-3des", "cms -encrypt -des3 " + alice.certPem},
-            {"enveloped-aes128", "cms -encrypt -aes128 " + alice.certPem},
+            {"enveloped-rc2-40", "cms -encrypt -rc2-40" + legacy, alice.certPem},
+            {"enveloped-rc2-64", "cms -encrypt -rc2-64" + legacy, alice.certPem},
+            {"enveloped-rc2-128", "cms -encrypt -rc2-128" + legacy, alice.certPem},
+            {"enveloped-des", "cms -encrypt -des" + legacy, alice.certPem},
+            {"enveloped-3des", "cms -encrypt -des3", alice.certPem},
+            {"enveloped-aes128", "cms -encrypt -aes128", alice.certPem},
             {"data", "cms -data_create"},
             {"digested", "cms -digest_create -md sha1"},
             {"encrypted", "cms -EncryptedData_encrypt -aes128 -secretkey 000102030405060708090A0B0C0D0E0F"},
         };
         for (const Recipe& r : recipes) {
-            bool made = RunOpenssl(r.arguments + " -in " + in + " -outform DER -out " + Path(r.file));
+            bool made = RunOpenssl(r.arguments + " -in " + in + " -outform DER -out " + Path(r.file) + " " +
+                                   r.recipient);
             EXPECT_TRUE(made) << r.file;
         }
         // A signed-data object without signers, as certificate bundles are sent.

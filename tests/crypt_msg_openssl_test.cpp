@@ -2,6 +2,8 @@
 // openssl reads byte for byte, and what openssl makes, the layer reads.
 #include "support/crypt_msg_helpers.h"
 
+#include <algorithm>
+
 #include <gtest/gtest.h>
 
 #include "support/test_support.h"
@@ -175,7 +177,6 @@ TEST_F(CryptMsgOpensslTest, LayerVerifiesWhatOpensslSigns)
         {"cms -sign -nodetach -md sha256", false},
         {"cms -sign -nodetach -noattr -md sha1", false},
         {"cms -sign -nodetach -noattr -md sha256", false},
-        {"cms -sign -nodetach -keyid -md sha256", false},
         {"cms -sign -md sha1", true},
         {"cms -sign -noattr -md md5", true},
         {"cms -sign -stream -nodetach -md sha256", false},
@@ -201,6 +202,52 @@ TEST_F(CryptMsgOpensslTest, LayerVerifiesWhatOpensslSigns)
             EXPECT_EQ(error, 0u);
         }
     }
+}
+
+namespace {
+
+struct KeyIdCallbackRecord {
+    ByteString issuer;
+    DWORD serialSize = 99;
+};
+
+PCCERT_CONTEXT WINAPI RecordKeyIdSigner(void* arg, DWORD, PCERT_INFO signerId, HCERTSTORE)
+{
+    auto* record = (KeyIdCallbackRecord*)arg;
+    record->issuer.assign(signerId->Issuer.pbData, signerId->Issuer.pbData + signerId->Issuer.cbData);
+    record->serialSize = signerId->SerialNumber.cbData;
+    return nullptr;
+}
+
+}  // namespace
+
+TEST_F(CryptMsgOpensslTest, SignerNamedByKeyIdentifier)
+{
+    // A certificate with a subjectKeyIdentifier, which -keyid needs.
+    std::string key = dir_.File("keyid.key"), cert = dir_.File("keyid.pem");
+    ASSERT_TRUE(Shell("openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=keyid -keyout " +
+                      key + " -out " + cert + " -addext subjectKeyIdentifier=hash"));
+    ASSERT_TRUE(Shell("openssl cms -sign -nodetach -keyid -binary -outform DER -signer " + cert +
+                      " -inkey " + key + " -in " + contentFile_ + " -out " + dir_.File("signed")));
+    ByteString blob = Read("signed");
+    DWORD error = 0;
+    EXPECT_EQ(VerifyOpaque(blob, &error), ToBytes(kContent));
+    EXPECT_EQ(error, 0u);
+
+    // A callback is told the key identifier the Windows way: a name with
+    // one szOID_KEYID_RDN attribute, and no serial number.
+    KeyIdCallbackRecord record;
+    CRYPT_VERIFY_MESSAGE_PARA para = VerifyParams();
+    para.pfnGetSignerCertificate = RecordKeyIdSigner;
+    para.pvGetArg = &record;
+    DWORD size = 0;
+    EXPECT_FALSE(CryptVerifyMessageSignature(&para, 0, blob.data(), (DWORD)blob.size(), nullptr,
+                                             &size, nullptr));
+    EXPECT_EQ(GetLastError(), CRYPT_E_NOT_FOUND);
+    EXPECT_EQ(record.serialSize, 0u);
+    const BYTE keyIdRdn[] = {0x06, 0x0A, 0x2B, 0x06, 0x01, 0x04, 0x01, 0x82, 0x37, 0x0A, 0x07, 0x01};
+    EXPECT_NE(std::search(record.issuer.begin(), record.issuer.end(), keyIdRdn, keyIdRdn + sizeof keyIdRdn),
+              record.issuer.end());
 }
 
 TEST_F(CryptMsgOpensslTest, LayerDecryptsWhatOpensslEncrypts)

@@ -309,6 +309,37 @@ TEST_F(StoreTest, DeleteRemovesFromTheFolder)
     EXPECT_EQ(certs, 1);
 }
 
+TEST_F(StoreTest, EnumerationGoesOnFromADeletedContext)
+{
+    for (const char* name : {"alice", "bob", "carol", "signer"})
+        InstallCert("AddressBook", Cert(name));
+    HCERTSTORE store = CertOpenSystemStoreA(0, "AddressBook");
+    std::vector<std::string> seen;
+    PCCERT_CONTEXT context = nullptr;
+    while ((context = CertEnumCertificatesInStore(store, context)) != nullptr) {
+        seen.push_back(SubjectOf(context));
+        if (seen.size() % 2 == 1) {  // alice and carol
+            EXPECT_TRUE(CertDeleteCertificateFromStore(CertDuplicateCertificateContext(context)));
+        }
+    }
+    EXPECT_EQ(seen.size(), 4u);
+    EXPECT_EQ(Subjects(store), (std::vector<std::string>{Cert("bob").subject, Cert("signer").subject}));
+    // A deleted context is found no more.
+    PCCERT_CONTEXT alice = Create("alice");
+    EXPECT_EQ(CertFindCertificateInStore(store, X509_ASN_ENCODING, 0, CERT_FIND_EXISTING, alice, nullptr),
+              nullptr);
+    EXPECT_TRUE(CertCloseStore(store, CERT_CLOSE_STORE_CHECK_FLAG));
+    EXPECT_EQ(SubjectsOfSystemStore("AddressBook"),
+              (std::vector<std::string>{Cert("bob").subject, Cert("signer").subject}));
+
+    // A previous context from another store is refused (and still freed).
+    store = CertOpenSystemStoreA(0, "AddressBook");
+    SetLastError(0);
+    EXPECT_EQ(CertEnumCertificatesInStore(store, alice), nullptr);
+    EXPECT_EQ(GetLastError(), E_INVALIDARG);
+    EXPECT_TRUE(CertCloseStore(store, CERT_CLOSE_STORE_CHECK_FLAG));
+}
+
 TEST_F(StoreTest, PrivateKeysStayWithCertificatesOfMy)
 {
     InstallCert("MY", Cert("alice"), true);

@@ -2,6 +2,8 @@
 #include <stdio.h>
 #include <string.h>
 
+#include <utility>
+
 #include "zhost/cli.h"
 
 static const char kUsage[] =
@@ -69,7 +71,7 @@ static int RunOnMessage(Plugin& plugin, const CliOptions& options)
     bool compose = command == "encrypt" || command == "sign" || command == "sign-encrypt";
     if (compose) {
         Host().hasComposer = true;
-        Host().composer = text;
+        Host().composer = std::move(text);  // the file text is not needed again
         const char* description = command == "encrypt" ? "メッセージをS/MIMEで暗号化"
                                   : command == "sign"  ? "メッセージにS/MIMEで電子署名"
                                                        : "メッセージにS/MIMEで暗号化+電子署名";

@@ -53,21 +53,17 @@ HCERTSTORE WINAPI PFXImportCertStore(CRYPT_DATA_BLOB* pPFX, LPCWSTR szPassword, 
         SetLastError(CRYPT_E_BAD_ENCODE);
         return nullptr;
     }
+    // An empty password tries both the null and the empty one, as Windows does.
     std::string password = PasswordUtf8(szPassword);
-    // A null password and an empty one are both tried, as Windows does.
-    const char* pass = szPassword != nullptr ? password.c_str() : nullptr;
-    if (!PKCS12_verify_mac(p12, pass, -1) && (password.empty() && !PKCS12_verify_mac(p12, nullptr, 0))) {
-        PKCS12_free(p12);
-        SetLastError(ERROR_INVALID_PASSWORD);
-        return nullptr;
-    }
     EVP_PKEY* key = nullptr;
     X509* cert = nullptr;
     STACK_OF(X509)* others = nullptr;
-    int parsed = PKCS12_parse(p12, pass, &key, &cert, &others);
+    bool macOk = password.empty() || PKCS12_mac_present(p12) == 0 ||
+                 PKCS12_verify_mac(p12, password.c_str(), -1) == 1;
+    int parsed = macOk && PKCS12_parse(p12, password.c_str(), &key, &cert, &others);
     PKCS12_free(p12);
     if (!parsed) {
-        SetLastError(ERROR_INVALID_PASSWORD);
+        SetLastError(macOk ? CRYPT_E_BAD_ENCODE : ERROR_INVALID_PASSWORD);
         return nullptr;
     }
     HCERTSTORE store = OpenMemoryStore();

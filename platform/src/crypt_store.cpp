@@ -33,6 +33,9 @@ struct CertStoreImpl {
     std::string dir;                      // the folder of a system store; empty in memory
     bool personal = false;                // "MY": private keys are persisted
     std::vector<CertContextImpl*> certs;  // the store's own references, in store order
+    // Deleted contexts that callers still hold stay in `certs` as tombstones,
+    // so that an enumeration can go on from one of them, as on Windows.
+    std::set<const CertContextImpl*> deleted;
     std::map<const CertContextImpl*, std::string> files;  // file name of each, when persisted
     int externalRefs = 0;                 // references to its contexts held by callers
     bool closed = false;
@@ -188,7 +191,8 @@ bool RewriteIndex(CertStoreImpl* store)
 {
     std::string text;
     for (CertContextImpl* impl : store->certs)
-        text += impl->data->thumbprint + "\n";
+        if (store->deleted.count(impl) == 0)
+            text += impl->data->thumbprint + "\n";
     return WriteWhole(store->dir + "/index", text.data(), text.size(), 0600);
 }
 
@@ -202,7 +206,7 @@ void AdoptIntoStore(CertStoreImpl* store, CertContextImpl* impl)
 CertContextImpl* FindByThumbprint(CertStoreImpl* store, const std::string& thumbprint)
 {
     for (CertContextImpl* impl : store->certs)
-        if (impl->data->thumbprint == thumbprint)
+        if (impl->data->thumbprint == thumbprint && store->deleted.count(impl) == 0)
             return impl;
     return nullptr;
 }
@@ -297,10 +301,14 @@ void RemoveFiles(CertStoreImpl* store, const CertContextImpl* impl)
 void Unlist(CertStoreImpl* store, CertContextImpl* impl)
 {
     auto it = std::find(store->certs.begin(), store->certs.end(), impl);
-    if (it == store->certs.end())
+    if (it == store->certs.end() || store->deleted.count(impl) != 0)
         return;
-    store->certs.erase(it);
     store->files.erase(impl);
+    if (impl->refCount > 1) {
+        store->deleted.insert(impl);
+        return;
+    }
+    store->certs.erase(it);
     ReleaseContextRef(impl);
 }
 
@@ -323,18 +331,37 @@ PCCERT_CONTEXT HandOut(CertContextImpl* impl)
     return &impl->context;
 }
 
-// The position after `previous` in the store's list; frees `previous`.
-size_t StartAfter(CertStoreImpl* store, PCCERT_CONTEXT previous, bool* lost)
+bool Listed(const CertStoreImpl* store, const CertContextImpl* impl)
 {
-    *lost = false;
+    return store->deleted.count(impl) == 0 &&
+           std::find(store->certs.begin(), store->certs.end(), impl) != store->certs.end();
+}
+
+// The position after `previous` in the store's list. `foreign` tells of a
+// previous context that is not the store's.
+size_t PositionAfter(CertStoreImpl* store, PCCERT_CONTEXT previous, bool* foreign)
+{
+    *foreign = false;
     if (previous == nullptr)
         return 0;
-    CertContextImpl* impl = CertImpl(previous);
-    auto it = std::find(store->certs.begin(), store->certs.end(), impl);
-    size_t position = it == store->certs.end() ? store->certs.size() : (size_t)(it - store->certs.begin()) + 1;
-    *lost = it == store->certs.end();
-    CertFreeCertificateContext(previous);
-    return position;
+    auto it = std::find(store->certs.begin(), store->certs.end(), CertImpl(previous));
+    *foreign = it == store->certs.end();
+    return *foreign ? store->certs.size() : (size_t)(it - store->certs.begin()) + 1;
+}
+
+// Tombstones that no caller holds any more leave the list.
+void PurgeTombstones(CertStoreImpl* store)
+{
+    for (auto it = store->deleted.begin(); it != store->deleted.end();) {
+        CertContextImpl* impl = const_cast<CertContextImpl*>(*it);
+        if (impl->refCount > 1) {
+            ++it;
+            continue;
+        }
+        it = store->deleted.erase(it);
+        store->certs.erase(std::find(store->certs.begin(), store->certs.end(), impl));
+        ReleaseContextRef(impl);
+    }
 }
 
 bool SameBlob(const CRYPT_DATA_BLOB& a, const CRYPT_DATA_BLOB& b)
@@ -481,6 +508,8 @@ void StoreExternalRefEnded(CertStoreImpl* store)
 {
     if (--store->externalRefs <= 0 && store->closed)
         DestroyStore(store);
+    else if (!store->deleted.empty())
+        PurgeTombstones(store);
 }
 
 std::string StoreKeyFile(CertStoreImpl* store, const CertContextImpl* impl)
@@ -582,19 +611,19 @@ PCCERT_CONTEXT WINAPI CertFindCertificateInStore(HCERTSTORE hCertStore, DWORD dw
         SetLastError(E_INVALIDARG);
         return nullptr;
     }
-    bool lost = false;
-    size_t position = StartAfter(store, pPrevCertContext, &lost);
-    if (lost) {
-        SetLastError(CRYPT_E_DELETED_PREV);
-        return nullptr;
-    }
-    for (; position < store->certs.size(); ++position) {
+    bool foreign = false;
+    size_t position = PositionAfter(store, pPrevCertContext, &foreign);
+    PCCERT_CONTEXT found = nullptr;
+    for (; found == nullptr && position < store->certs.size(); ++position) {
         CertContextImpl* impl = store->certs[position];
-        if (Matches(impl, dwFindType, pvFindPara))
-            return HandOut(impl);
+        if (store->deleted.count(impl) == 0 && Matches(impl, dwFindType, pvFindPara))
+            found = HandOut(impl);
     }
-    SetLastError(CRYPT_E_NOT_FOUND);
-    return nullptr;
+    // Freed only now: freeing may shorten the list.
+    CertFreeCertificateContext(pPrevCertContext);
+    if (found == nullptr)
+        SetLastError(foreign ? E_INVALIDARG : CRYPT_E_NOT_FOUND);
+    return found;
 }
 
 BOOL WINAPI CertAddCertificateContextToStore(HCERTSTORE hCertStore, PCCERT_CONTEXT pCertContext,
@@ -646,7 +675,7 @@ BOOL WINAPI CertDeleteCertificateFromStore(PCCERT_CONTEXT pCertContext)
     if (store == nullptr) {
         SetLastError(E_INVALIDARG);
         ok = FALSE;
-    } else if (std::find(store->certs.begin(), store->certs.end(), impl) != store->certs.end()) {
+    } else if (Listed(store, impl)) {
         RemoveFiles(store, impl);
         Unlist(store, impl);
         if (!store->dir.empty() && !RewriteIndex(store)) {
@@ -672,7 +701,7 @@ PCCERT_CONTEXT WINAPI CertGetSubjectCertificateFromStore(HCERTSTORE hCertStore,
         return nullptr;
     }
     for (CertContextImpl* impl : store->certs)
-        if (SameBlob(impl->info.Issuer, pCertId->Issuer) &&
+        if (store->deleted.count(impl) == 0 && SameBlob(impl->info.Issuer, pCertId->Issuer) &&
             SameInteger(impl->info.SerialNumber, pCertId->SerialNumber))
             return HandOut(impl);
     SetLastError(CRYPT_E_NOT_FOUND);

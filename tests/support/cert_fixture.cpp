@@ -60,10 +60,13 @@ TestCert MakeNamelessCert(const std::string& dir, const std::string& name, const
     cert.keyPem = dir + "/" + name + ".key";
     cert.certPem = dir + "/" + name + ".pem";
     cert.certDer = dir + "/" + name + ".der";
+    cert.p12 = dir + "/" + name + ".p12";
     cert.email = email;
     bool made = RunOpenssl("req -x509 -newkey rsa:2048 -nodes -days 30 -subj / -keyout " + cert.keyPem +
                            " -out " + cert.certPem + " -addext subjectAltName=email:" + email) &&
-                RunOpenssl("x509 -in " + cert.certPem + " -outform DER -out " + cert.certDer);
+                RunOpenssl("x509 -in " + cert.certPem + " -outform DER -out " + cert.certDer) &&
+                RunOpenssl("pkcs12 -export -in " + cert.certPem + " -inkey " + cert.keyPem +
+                           " -passout pass:test -out " + cert.p12);
     EXPECT_TRUE(made) << "openssl could not make " << name;
     return cert;
 }

@@ -1,0 +1,348 @@
+// The encryption command: the composed message as PKCS #7 enveloped-data for
+// every recipient and the sender.
+#include "outgoing/encrypt.h"
+
+#include <stdlib.h>
+#include <string.h>
+
+#include "certs/cert_select.h"
+#include "certs/trust.h"
+#include "host/host_api.h"
+#include "host/messages.h"
+#include "mime/address.h"
+#include "mime/mime_part.h"
+#include "outgoing/outgoing_common.h"
+#include "settings/settings.h"
+
+static_assert(sizeof(void*) != 4 || sizeof(CRYPT_ENCRYPT_MESSAGE_PARA) == 36, "encrypt parameters");
+
+namespace {
+
+// The sender plus at most 32 addresses.
+enum { MAX_ADDRESSES = 32, RECIPIENT_LIST_SIZE = MAX_ADDRESSES + 1, ADDRESS_LIST_SIZE = 65536 };
+
+const char kBccQuestion[] =
+    "Bcc宛の通信も暗号化が可能ですが\n理論上、受信者全員がBccの宛先を知ることができます\n構いませんか?\n\n"
+    "「はい」を選択した場合は処理を続行します（Bcc宛にも暗号化を行います）\n"
+    "「いいえ」を選択した場合は処理を中止します";
+const char kBccCaption[] = "Bccが設定されています";
+const char kTooManyRecipients[] = "受信者数が多すぎます";
+const char kNoRecipientCert[] = "送信先の証明書がストア中にありません";
+const char kUnknownAlgorithm[] = "指定されたアルゴリズムはサポートされていません";
+const char kEncryptionFailed[] = "暗号失敗";
+const char kUntrustedPrefix[] = "!!!!!!!!!!!!! ";
+const char kTrustedPrefix[] = "OOOOO ";
+
+const char kEnvelopedType[] = "application/x-pkcs7-mime;\n name=\"smime.p7m\";\n smime-type=enveloped-data\n";
+const char kBase64Encoding[] = "base64\n";
+const char kP7mDisposition[] = "attachment;\n filename=\"smime.p7m\"\n";
+
+// Everything one encryption owns; released in this order whatever the outcome.
+struct EncryptJob {
+    HWND window = NULL;
+    LPSTR source = NULL;
+    BYTE* rc2Parameters = NULL;
+    BYTE* blob = NULL;
+    char* base64 = NULL;
+    PCCERT_CONTEXT certs[RECIPIENT_LIST_SIZE] = {};
+    DWORD certCount = 0;
+    HCERTSTORE my = NULL;
+    HCERTSTORE ca = NULL;
+    HCERTSTORE addressBook = NULL;
+    SmimeResult* scratch = NULL;  // what the trust check writes is not the command's
+    char* addresses = NULL;
+    MimePart part;
+
+    ~EncryptJob()
+    {
+        if (source != NULL)
+            g_host.Free(source);
+        free(base64);
+        free(blob);
+        free(rc2Parameters);
+        for (DWORD i = 0; i < certCount; ++i)
+            CertFreeCertificateContext(certs[i]);
+        CloseStoreChecked(ca);
+        CloseStoreChecked(my);
+        CloseStoreChecked(addressBook);
+        free(scratch);
+        free(addresses);
+    }
+};
+
+// Appends one "prefix subject\n" line, cut at the field's end.
+void AppendCertLine(SmimeResult* result, const char* prefix, const char* subject)
+{
+    size_t used = strlen(result->certText);
+    const char* pieces[] = {prefix, subject, "\n"};
+    for (const char* piece : pieces) {
+        size_t length = strlen(piece);
+        if (length > RESULT_TEXT_SIZE - 1 - used)
+            length = RESULT_TEXT_SIZE - 1 - used;
+        memcpy(result->certText + used, piece, length);
+        used += length;
+    }
+    result->certText[used] = '\0';
+}
+
+// To, Cc and Bcc joined with ","; false when the user declines the Bcc question.
+bool ReadRecipientHeaders(HWND window, std::string* text)
+{
+    static const char* const kNames[] = {"To", "Cc", "Bcc"};
+    for (const char* name : kNames) {
+        char value[HEADER_VALUE_SIZE];
+        ReadComposerHeader(window, name, value);
+        if (value[0] == '\0')
+            continue;
+        if (strcmp(name, "Bcc") == 0 &&
+            MessageBoxA(NULL, kBccQuestion, kBccCaption, MB_TOPMOST | MB_ICONINFORMATION | MB_YESNO) != IDYES)
+            return false;
+        *text += value;
+        *text += ",";
+    }
+    return true;
+}
+
+void ShowMissingRecipient(const char* address)
+{
+    ShowReport(std::string(kNoRecipientCert) + " [" + address + "]");
+}
+
+bool OpenStores(EncryptJob* job)
+{
+    job->my = CertOpenSystemStoreA(0, "MY");
+    if (job->my != NULL)
+        job->ca = CertOpenSystemStoreA(0, "CA");
+    if (job->ca != NULL && SettingIsYes(g_settings.useOLStore))
+        job->addressBook = CertOpenSystemStoreA(0, "AddressBook");
+    if (job->my == NULL || job->ca == NULL || (SettingIsYes(g_settings.useOLStore) && job->addressBook == NULL)) {
+        ShowMessage(MSG_STORE_NOT_OPENED);
+        return false;
+    }
+    return true;
+}
+
+// Entry 0: the sender's own certificate, so that the sender can read the message.
+bool AddOwnCertificate(EncryptJob* job, SmimeResult* result)
+{
+    PCCERT_CONTEXT cert;
+    if (g_settings.encCert[0] != '\0') {
+        cert = FindCertBySubject(job->my, g_settings.encCert, CERT_KEY_ENCIPHERMENT_KEY_USAGE);
+    } else {
+        char from[HEADER_VALUE_SIZE];
+        char address[ADDRESS_SIZE];
+        ReadComposerHeader(job->window, "From", from);
+        ExtractAddress(address, from);
+        cert = FindCertByEmail(job->my, address, CERT_KEY_ENCIPHERMENT_KEY_USAGE);
+    }
+    if (cert == NULL) {
+        ShowMessage(MSG_NO_OWN_CERT);
+        return false;
+    }
+    job->certs[job->certCount++] = cert;
+    char subject[SUBJECT_SIZE];
+    if (GetSubjectString(cert, subject) < 2) {
+        ShowMessage(MSG_NO_SUBJECT);
+        return false;
+    }
+    AppendCertLine(result, kTrustedPrefix, subject);
+    return true;
+}
+
+PCCERT_CONTEXT FindRecipientCertificate(EncryptJob* job, const char* address)
+{
+    PCCERT_CONTEXT cert = FindCertByEmail(job->ca, address, CERT_KEY_ENCIPHERMENT_KEY_USAGE);
+    if (cert == NULL && job->addressBook != NULL)
+        cert = FindCertByEmail(job->addressBook, address, CERT_KEY_ENCIPHERMENT_KEY_USAGE);
+    if (cert == NULL)
+        cert = FindCertByEmail(job->my, address, CERT_KEY_ENCIPHERMENT_KEY_USAGE);
+    return cert;
+}
+
+// Entries 1 onwards, in address order; each is marked by whether its issuer is trusted.
+bool AddRecipientCertificates(EncryptJob* job, const char* addresses, SmimeResult* result)
+{
+    const char* entry = addresses;
+    for (const char* p = addresses;; ++p) {
+        if (*p != ',' && *p != '\0')
+            continue;
+        std::string address(entry, p - entry);
+        PCCERT_CONTEXT cert = FindRecipientCertificate(job, address.c_str());
+        if (cert == NULL) {
+            ShowMissingRecipient(address.c_str());
+            return false;
+        }
+        if (job->certCount >= RECIPIENT_LIST_SIZE) {  // the count check keeps this from happening
+            CertFreeCertificateContext(cert);
+            ShowMessage(kTooManyRecipients);
+            return false;
+        }
+        job->certs[job->certCount++] = cert;
+        char subject[SUBJECT_SIZE];
+        if (GetSubjectString(cert, subject) < 2) {
+            ShowMessage(MSG_NO_SUBJECT);
+            return false;
+        }
+        memset(job->scratch, 0, sizeof *job->scratch);
+        bool trusted = CheckSignerTrust(cert, job->scratch) == 1;
+        AppendCertLine(result, trusted ? kTrustedPrefix : kUntrustedPrefix, subject);
+        if (*p == '\0')
+            return true;
+        entry = p + 1;
+    }
+}
+
+// RC2 with a 128-bit key needs its parameters encoded; the others take none.
+bool ChooseAlgorithm(EncryptJob* job, CRYPT_ENCRYPT_MESSAGE_PARA* para)
+{
+    const char* name = g_settings.encAlg;
+    if (strcmp(name, "RC2(40bit)") == 0) {
+        para->ContentEncryptionAlgorithm.pszObjId = (LPSTR)szOID_RSA_RC2CBC;
+    } else if (strcmp(name, "DES") == 0) {
+        para->ContentEncryptionAlgorithm.pszObjId = (LPSTR)szOID_OIWSEC_desCBC;
+    } else if (strcmp(name, "RC2(128bit)") == 0) {
+        para->ContentEncryptionAlgorithm.pszObjId = (LPSTR)szOID_RSA_RC2CBC;
+        CRYPT_RC2_CBC_PARAMETERS rc2;
+        memset(&rc2, 0, sizeof rc2);
+        rc2.dwVersion = CRYPT_RC2_128BIT_VERSION;
+        rc2.fIV = FALSE;
+        CRYPT_OBJID_BLOB* parameters = &para->ContentEncryptionAlgorithm.Parameters;
+        if (!CryptEncodeObject(OUTGOING_ENCODING, PKCS_RC2_CBC_PARAMETERS, &rc2, NULL, &parameters->cbData)) {
+            ShowMessage(kUntrustedPrefix);
+            return false;
+        }
+        if (parameters->cbData == 0)
+            return false;
+        job->rc2Parameters = (BYTE*)malloc(parameters->cbData);
+        if (job->rc2Parameters == NULL) {
+            ShowMessage(MSG_OUT_OF_MEMORY);
+            return false;
+        }
+        parameters->pbData = job->rc2Parameters;
+        if (!CryptEncodeObject(OUTGOING_ENCODING, PKCS_RC2_CBC_PARAMETERS, &rc2, job->rc2Parameters,
+                               &parameters->cbData)) {
+            ShowMessage(kUntrustedPrefix);
+            return false;
+        }
+    } else if (strcmp(name, "3DES") == 0) {
+        para->ContentEncryptionAlgorithm.pszObjId = (LPSTR)szOID_RSA_DES_EDE3_CBC;
+    } else {
+        ShowMessage(kUnknownAlgorithm);
+        return false;
+    }
+    return true;
+}
+
+bool EncryptSource(EncryptJob* job, const CRYPT_ENCRYPT_MESSAGE_PARA& para, DWORD* blobSize)
+{
+    CRYPT_ENCRYPT_MESSAGE_PARA copy = para;
+    const BYTE* content = (const BYTE*)job->source;
+    DWORD contentSize = (DWORD)strlen(job->source);
+    *blobSize = 0;
+    if (!CryptEncryptMessage(&copy, job->certCount, job->certs, content, contentSize, NULL, blobSize)) {
+        ShowLastErrorText();
+        ShowMessage(kEncryptionFailed);
+        return false;
+    }
+    job->blob = (BYTE*)calloc(*blobSize ? *blobSize : 1, 1);
+    if (job->blob == NULL) {
+        ShowMessage(MSG_OUT_OF_MEMORY);
+        return false;
+    }
+    if (!CryptEncryptMessage(&copy, job->certCount, job->certs, content, contentSize, job->blob, blobSize)) {
+        if (DebugEnabled())
+            ShowLastErrorText();
+        ShowMessage(kEncryptionFailed);
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+int EncryptMessage(HWND window, LPARAM, SmimeResult* result)
+{
+    EncryptJob job;
+    job.window = window;
+    job.source = g_host.CompGetSource(window);
+    if (job.source == NULL) {
+        ShowMessage(MSG_NO_SOURCE);
+        return 0;
+    }
+    // Only the headers are kept; the body is replaced by the enveloped data.
+    if (!ParseHeaders(&job.part, job.source)) {
+        ShowMessage(MSG_OUT_OF_MEMORY);
+        return 0;
+    }
+
+    std::string recipients;
+    if (!ReadRecipientHeaders(window, &recipients))
+        return 0;
+    if (recipients.empty()) {
+        ShowMissingRecipient("");
+        return 0;
+    }
+    recipients.erase(recipients.size() - 1);  // the trailing comma
+
+    job.addresses = (char*)calloc(ADDRESS_LIST_SIZE, 1);
+    job.scratch = (SmimeResult*)calloc(1, sizeof(SmimeResult));
+    if (job.addresses == NULL || job.scratch == NULL) {
+        ShowMessage(MSG_OUT_OF_MEMORY);
+        return 0;
+    }
+    int count = 0;
+    CollectAddresses(&recipients[0], job.addresses, &count);
+    if (count > MAX_ADDRESSES) {
+        ShowMessage(kTooManyRecipients);
+        return 0;
+    }
+
+    if (!OpenStores(&job) || !AddOwnCertificate(&job, result) ||
+        !AddRecipientCertificates(&job, job.addresses, result))
+        return 0;
+
+    CRYPT_ENCRYPT_MESSAGE_PARA para;
+    memset(&para, 0, sizeof para);
+    para.cbSize = sizeof para;
+    para.dwMsgEncodingType = OUTGOING_ENCODING;
+    if (!ChooseAlgorithm(&job, &para))
+        return 0;
+
+    DWORD blobSize = 0;
+    if (!EncryptSource(&job, para, &blobSize))
+        return 0;
+    job.base64 = EncodeBlob(job.blob, blobSize);
+    if (job.base64 == NULL)
+        return 0;
+    free(job.blob);
+    job.blob = NULL;
+
+    job.part.SetHeader("Content-Type", kEnvelopedType);
+    job.part.SetHeader("Content-Transfer-Encoding", kBase64Encoding);
+    job.part.SetHeader("Content-Disposition", kP7mDisposition);
+    const char* body[] = {job.base64};
+    char* text = SerializeWithBody(job.part, body, 1);
+    free(job.base64);
+    job.base64 = NULL;
+    if (text == NULL) {
+        ShowMessage(MSG_OUT_OF_MEMORY);
+        return 0;
+    }
+    g_host.CompSetSource(window, text);
+    free(text);
+    result->flags |= SR_ENCRYPTED;
+    return 1;
+}
+
+void WINAPI OnEncryptCommand(HWND window, LPARAM value)
+{
+    try {
+        SmimeResult result;
+        memset(&result, 0, sizeof result);
+        if (EncryptMessage(window, value, &result) == 1)
+            ShowReport(std::string(RECIPIENTS_LABEL "\n") + result.certText);
+    } catch (...) {
+        ShowMessage(MSG_OUT_OF_MEMORY);
+    }
+    StampPluginHeader(window);
+}

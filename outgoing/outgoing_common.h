@@ -1,0 +1,69 @@
+// What the encryption and the two signing forms share: their messages, the
+// signer's certificate, the signing call, store closing and the reports.
+#pragma once
+
+#include <string>
+
+#include <windows.h>
+#include <wincrypt.h>
+
+#include "incoming/smime_result.h"
+
+enum { HEADER_VALUE_SIZE = 1024 };
+
+#define MSG_NO_SOURCE "メッセージが取得できません"
+#define MSG_STORE_NOT_OPENED "ルート証明書ストアを開けません"
+#define MSG_NO_OWN_CERT "あなたの証明書がストア中にありません"
+#define MSG_NO_SUBJECT "証明書のサブジェクトが取得できません"
+#define MSG_ENCODING_FAILED "メッセージのエンコードに失敗しました"
+#define MSG_OUT_OF_MEMORY "メモリが不足しているため処理を中止しました"
+#define SIGNER_LABEL "署名者"
+#define RECIPIENTS_LABEL "復号可能な受信者"
+
+// Both encodings, as every outgoing crypt32 call takes them.
+const DWORD OUTGOING_ENCODING = PKCS_7_ASN_ENCODING | X509_ASN_ENCODING;
+
+class MimePart;
+
+// Reads the header lines of source into part, which keeps no body, lines
+// ending in the blank line (added when the message had none, so that a new
+// body never reads as a header). False when memory runs out.
+bool ParseHeaders(MimePart* part, const char* source);
+
+// The part's header lines followed by the pieces as its body, in one new text
+// (free()): the serialised part without copying a large body twice. Null when
+// memory runs out.
+char* SerializeWithBody(const MimePart& part, const char* const* pieces, size_t count);
+
+// Reads one composer header into a HEADER_VALUE_SIZE buffer, always terminated.
+void ReadComposerHeader(HWND window, const char* name, char* buffer);
+
+// Closes a store with the check flag; a complaint goes to standard output.
+void CloseStoreChecked(HCERTSTORE store);
+
+// The signer's store and certificate, owned for one signing operation.
+struct Signer {
+    HCERTSTORE store = NULL;
+    PCCERT_CONTEXT cert = NULL;
+    ~Signer();
+};
+
+// Opens "MY", finds the signing certificate (signCert, else the From address),
+// names it, and leaves the name in result->signerName. Shows the failure
+// message and returns false when any step fails.
+bool OpenSigner(HWND window, SmimeResult* result, Signer* signer);
+
+// Signs data with the signer's certificate (detached or wrapping the data).
+// On success *blob is a new buffer (free()); failures show their messages.
+bool SignContent(PCCERT_CONTEXT cert, BOOL detached, const BYTE* data, DWORD size, BYTE** blob,
+                 DWORD* blobSize);
+
+// The body of an application/x-pkcs7-mime entity: the blob's Base64 text.
+// Null after showing the encoding failure.
+char* EncodeBlob(const BYTE* blob, DWORD size);
+
+// A report of any length in the ordinary message box.
+void ShowReport(const std::string& text);
+
+// Stamps the composer with "X-SMIME-Plugin: <name> <version>".
+void StampPluginHeader(HWND window);

@@ -1,0 +1,60 @@
+// The two signing commands of the composition window.
+#include <string.h>
+
+#include <string>
+
+#include "host/host_api.h"
+#include "host/messages.h"
+#include "outgoing/encrypt.h"
+#include "outgoing/outgoing_common.h"
+#include "outgoing/sign.h"
+#include "settings/settings.h"
+
+namespace {
+
+// multipart/signed only when asked for exactly; opaque signed-data otherwise.
+int RunSigningForm(HWND window, LPARAM value, SmimeResult* result)
+{
+    if (SettingIsYes(g_settings.detachedSig))
+        return SignDetached(window, value, result);
+    return SignOpaque(window, value, result);
+}
+
+}  // namespace
+
+void WINAPI OnSignCommand(HWND window, LPARAM value)
+{
+    try {
+        SmimeResult result;
+        memset(&result, 0, sizeof result);
+        if (RunSigningForm(window, value, &result) == 1)
+            ShowReport(std::string(SIGNER_LABEL "\n") + result.signerName);
+    } catch (...) {
+        ShowMessage(MSG_OUT_OF_MEMORY);
+    }
+    StampPluginHeader(window);
+}
+
+void WINAPI OnSignEncryptCommand(HWND window, LPARAM value)
+{
+    // The composed message, put back when either step does not succeed.
+    LPSTR saved = g_host.CompGetSource(window);
+    bool done = false;
+    try {
+        SmimeResult result;
+        memset(&result, 0, sizeof result);
+        if (RunSigningForm(window, value, &result) == 1 && EncryptMessage(window, value, &result) == 1) {
+            done = true;
+            ShowReport(std::string(RECIPIENTS_LABEL "\n") + result.certText + "\n\n" SIGNER_LABEL "\n" +
+                       result.signerName);
+        }
+    } catch (...) {
+        ShowMessage(MSG_OUT_OF_MEMORY);
+    }
+    if (!done && saved != NULL)
+        g_host.CompSetSource(window, saved);
+    if (saved != NULL)
+        g_host.Free(saved);
+    if (done)
+        StampPluginHeader(window);
+}

@@ -1,0 +1,197 @@
+// Clear signing: multipart/signed with the content in canonical form and a
+// detached PKCS #7 signature.
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <time.h>
+
+#include <memory>
+#include <random>
+#include <string>
+
+#include "host/host_api.h"
+#include "host/messages.h"
+#include "mime/mime_part.h"
+#include "outgoing/outgoing_common.h"
+#include "outgoing/sign.h"
+#include "settings/settings.h"
+
+namespace {
+
+enum { BOUNDARY_SIZE = 64 };
+
+const char kSignatureHeaders[] =
+    "Content-Type: application/x-pkcs7-signature; name=\"smime.p7s\"\r\n"
+    "Content-Transfer-Encoding: base64\r\n"
+    "Content-Disposition: attachment; filename=\"smime.p7s\"\r\n"
+    "\r\n";
+
+// A random second number, so that two messages signed in the same second get
+// different boundaries; the last one is remembered to rule out a repeat here.
+WORD BoundarySalt()
+{
+    static WORD last = 0;
+    static bool haveLast = false;
+    WORD salt;
+    try {
+        std::random_device device;
+        do
+            salt = (WORD)(device() & 0xFFFF);
+        while (haveLast && salt == last);
+    } catch (...) {
+        salt = (WORD)(last + 1 + (rand() & 0x7FFF));
+    }
+    last = salt;
+    haveLast = true;
+    return salt;
+}
+
+void MakeBoundary(char* boundary)
+{
+    snprintf(boundary, BOUNDARY_SIZE, "===[S/MIME_RFC2311]===%08X.%04X===", (unsigned)time(NULL),
+             (unsigned)BoundarySalt());
+}
+
+// The micalg name of the hash that the signature really uses.
+const char* MicalgName(const char* oid)
+{
+    static const struct {
+        const char* oid;
+        const char* name;
+    } kNames[] = {
+        {"1.3.14.3.2.26", "sha1"},
+        {"1.2.840.113549.2.5", "md5"},
+        {"2.16.840.1.101.3.4.2.1", "sha-256"},
+        {"2.16.840.1.101.3.4.2.2", "sha-384"},
+        {"2.16.840.1.101.3.4.2.3", "sha-512"},
+    };
+    for (const auto& entry : kNames)
+        if (strcmp(oid, entry.oid) == 0)
+            return entry.name;
+    return "sha1";
+}
+
+struct HeaderBuffers {
+    char* type;
+    char* disposition;
+    char* encoding;
+    HeaderBuffers() : type((char*)calloc(MIME_LINE_SIZE, 1)), disposition((char*)calloc(MIME_LINE_SIZE, 1)),
+                      encoding((char*)calloc(MIME_LINE_SIZE, 1)) {}
+    ~HeaderBuffers()
+    {
+        free(type);
+        free(disposition);
+        free(encoding);
+    }
+    bool ok() const { return type != NULL && disposition != NULL && encoding != NULL; }
+};
+
+}  // namespace
+
+char* BuildSignedFirstPart(const char* source)
+{
+    // Values keep their continuation lines and line end; a value longer than a
+    // single header line is not cut, so the part never loses a line end.
+    HeaderBuffers values;
+    if (!values.ok())
+        return NULL;
+    MimePart part;
+    const char* position = source;
+    part.Parse(&position, NULL);
+    if (source[0] != '\0' && part.headers.head == NULL)
+        return NULL;  // the parse ran out of memory
+    part.GetHeader("Content-Type", values.type, MIME_LINE_SIZE);
+    part.GetHeader("Content-Transfer-Encoding", values.encoding, MIME_LINE_SIZE);
+    part.GetHeader("Content-Disposition", values.disposition, MIME_LINE_SIZE);
+
+    part.headers.Clear();
+    if (part.headers.Append("\r\n") == NULL)
+        return NULL;
+    if (values.type[0] != '\0')
+        part.SetHeader("Content-Type", values.type);
+    if (values.disposition[0] != '\0')
+        part.SetHeader("Content-Disposition", values.disposition);
+    if (values.encoding[0] != '\0')
+        part.SetHeader("Content-Transfer-Encoding", values.encoding);
+    return part.Serialize();
+}
+
+MimePart* BuildSignedOuterPart(const char* source, const char* kind, const char* boundary)
+{
+    MimePart* part = new (std::nothrow) MimePart;
+    if (part == NULL)
+        return NULL;
+    if (!ParseHeaders(part, source)) {
+        delete part;
+        return NULL;
+    }
+    if (strcmp(kind, "DSIG") == 0) {
+        std::string type = std::string("multipart/signed; protocol=\"application/x-pkcs7-signature\"; micalg=") +
+                           MicalgName(g_settings.signHashOID) + "; boundary=\"" + boundary + "\"\r\n";
+        part->SetHeader("Content-Type", type.c_str());
+        part->SetHeader("Content-Transfer-Encoding", "7bit\r\n");
+    }
+    return part;
+}
+
+int SignDetached(HWND window, LPARAM, SmimeResult* result)
+{
+    LPSTR source = g_host.CompGetSource(window);
+    if (source == NULL) {
+        ShowMessage(MSG_NO_SOURCE);
+        return 0;
+    }
+    int done = 0;
+    Signer signer;
+    std::unique_ptr<MimePart> outer;
+    char* firstPart = NULL;
+    BYTE* blob = NULL;
+    char* base64 = NULL;
+    char boundary[BOUNDARY_SIZE];
+    DWORD blobSize = 0;
+
+    if (!OpenSigner(window, result, &signer))
+        goto end;
+    MakeBoundary(boundary);
+    outer.reset(BuildSignedOuterPart(source, "DSIG", boundary));
+    if (!outer)
+        goto end;
+    firstPart = BuildSignedFirstPart(source);
+    if (firstPart == NULL)
+        goto end;
+    // The source is not needed past this point; a large message then stands
+    // in memory once less while it is signed.
+    g_host.Free(source);
+    source = NULL;
+
+    if (!SignContent(signer.cert, TRUE, (const BYTE*)firstPart, (DWORD)strlen(firstPart), &blob, &blobSize))
+        goto end;
+    base64 = EncodeBlob(blob, blobSize);
+    if (base64 == NULL)
+        goto end;
+    {
+        std::string delimiter = std::string("--") + boundary;
+        const char* body[] = {delimiter.c_str(), "\r\n", firstPart, "\r\n", delimiter.c_str(), "\r\n",
+                              kSignatureHeaders, base64, "\r\n", delimiter.c_str(), "--\r\n"};
+        char* text = SerializeWithBody(*outer, body, sizeof body / sizeof body[0]);
+        free(firstPart);
+        firstPart = NULL;
+        if (text == NULL) {
+            ShowMessage(MSG_OUT_OF_MEMORY);
+            goto end;
+        }
+        outer.reset();
+        g_host.CompSetSource(window, text);
+        free(text);
+    }
+    result->flags |= SR_SIGNED;
+    done = 1;
+
+end:
+    if (source != NULL)
+        g_host.Free(source);
+    free(base64);
+    free(blob);
+    free(firstPart);
+    return done;
+}

@@ -1,0 +1,77 @@
+// Opaque signing: the whole composed message wrapped in PKCS #7 signed-data.
+#include <stdlib.h>
+#include <string.h>
+
+#include "host/host_api.h"
+#include "host/messages.h"
+#include "mime/mime_part.h"
+#include "outgoing/outgoing_common.h"
+#include "outgoing/sign.h"
+
+namespace {
+
+const char kSignedDataType[] = "application/x-pkcs7-mime;\n name=\"smime.p7m\";\n smime-type=signed-data\n";
+const char kBase64Encoding[] = "base64\n";
+const char kP7mDisposition[] = "attachment;\n filename=\"smime.p7m\"\n";
+
+}  // namespace
+
+int SignOpaque(HWND window, LPARAM, SmimeResult* result)
+{
+    LPSTR source = g_host.CompGetSource(window);
+    if (source == NULL) {
+        ShowMessage(MSG_NO_SOURCE);
+        return 0;
+    }
+    int done = 0;
+    MimePart part;
+    Signer signer;
+    BYTE* blob = NULL;
+    char* base64 = NULL;
+    DWORD blobSize = 0;
+    char* text = NULL;
+
+    // Only the headers are kept; the body is replaced by the signed data.
+    if (!ParseHeaders(&part, source)) {
+        ShowMessage(MSG_OUT_OF_MEMORY);
+        goto end;
+    }
+
+    if (!OpenSigner(window, result, &signer))
+        goto end;
+    // The source exactly as the host gave it is what gets signed.
+    if (!SignContent(signer.cert, FALSE, (const BYTE*)source, (DWORD)strlen(source), &blob, &blobSize))
+        goto end;
+    g_host.Free(source);
+    source = NULL;
+    base64 = EncodeBlob(blob, blobSize);
+    if (base64 == NULL)
+        goto end;
+    free(blob);
+    blob = NULL;
+
+    part.SetHeader("Content-Type", kSignedDataType);
+    part.SetHeader("Content-Transfer-Encoding", kBase64Encoding);
+    part.SetHeader("Content-Disposition", kP7mDisposition);
+    {
+        const char* body[] = {base64};
+        text = SerializeWithBody(part, body, 1);
+    }
+    free(base64);
+    base64 = NULL;
+    if (text == NULL) {
+        ShowMessage(MSG_OUT_OF_MEMORY);
+        goto end;
+    }
+    g_host.CompSetSource(window, text);
+    free(text);
+    result->flags |= SR_SIGNED;
+    done = 1;
+
+end:
+    if (source != NULL)
+        g_host.Free(source);
+    free(base64);
+    free(blob);
+    return done;
+}
