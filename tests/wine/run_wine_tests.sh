@@ -112,7 +112,7 @@ crlf_off() { tr -d '\r'; }
 
 # Loading and binding: info runs only when DllMain bound the 54 functions.
 zw info >"$data/win-info.txt" 2>"$data/win-info.err"
-if grep -q '^name: Zandrel S/MIME Plug-in$' "$data/win-info.txt"; then
+if crlf_off <"$data/win-info.txt" | grep -q '^name: Zandrel S/MIME Plug-in$'; then
   pass "$w the DLL loads into zhost.exe and binds"
 else
   fail "$w the DLL loads into zhost.exe and binds"; sed 's/^/    /' "$data/win-info.err" | head

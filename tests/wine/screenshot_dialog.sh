@@ -19,17 +19,17 @@ trap wine_done EXIT
 shots=$work/shot
 rm -rf "$shots"
 mkdir -p "$shots"
-cp "$win_build/zhost.exe" "$win_build/zsmime.dll" "$shots/"
+cp "$wine_build/zhost.exe" "$wine_build/zsmime.dll" "$shots/"
 
 # One certificate of the user's own, so that both certificate lists show one.
 openssl req -x509 -newkey rsa:2048 -nodes -days 3650 -subj "/C=JP/O=Zandrel Test/CN=alice/emailAddress=alice@example.com" \
   -addext "keyUsage=critical,digitalSignature,keyEncipherment" -keyout "$shots/alice.key" -out "$shots/alice.pem" 2>/dev/null
 openssl pkcs12 -export -in "$shots/alice.pem" -inkey "$shots/alice.key" -passout pass:secret \
   -certpbe PBE-SHA1-3DES -keypbe PBE-SHA1-3DES -macalg sha1 -out "$shots/alice.p12"
-(cd "$shots" && wine zhost.exe certs import MY "$(winepath -w "$shots/alice.p12")" --password secret) >/dev/null 2>&1
+(cd "$shots" && wine_run zhost.exe certs import MY "$(to_windows_path "$shots/alice.p12")" --password secret) >/dev/null 2>&1
 
 # The dialog stays up, painted, for a while before zhost cancels it.
-(cd "$shots" && ZHOST_DIALOG_PAUSE_MS=${PAUSE_MS:-8000} timeout 120 wine zhost.exe setup cancel) >"$shots/setup.log" 2>&1 &
+(cd "$shots" && ZHOST_DIALOG_PAUSE_MS=${PAUSE_MS:-8000} wine_run zhost.exe setup cancel) >"$shots/setup.log" 2>&1 &
 runner=$!
 id=""
 for _ in $(seq 1 200); do
@@ -48,5 +48,5 @@ mkdir -p "$(dirname "$out")"
 import -window "$id" "$out"
 status=$?
 wait "$runner"
-[ $status -eq 0 ] && echo "saved $out"
+[ $status -eq 0 ] && echo "saved $out ($wine_arch build)"
 exit $status
