@@ -28,6 +28,11 @@ openssl pkcs12 -export -in "$shots/alice.pem" -inkey "$shots/alice.key" -passout
   -certpbe PBE-SHA1-3DES -keypbe PBE-SHA1-3DES -macalg sha1 -out "$shots/alice.p12"
 (cd "$shots" && wine_run zhost.exe certs import MY "$(to_windows_path "$shots/alice.p12")" --password secret) >/dev/null 2>&1
 
+# No window manager runs under Xvfb: Wine draws the caption and frame itself.
+printf 'Windows Registry Editor Version 5.00\n\n[HKEY_CURRENT_USER\\Software\\Wine\\X11 Driver]\n"Decorated"="N"\n"Managed"="N"\n' |
+  iconv -f UTF-8 -t UTF-16LE | { printf '\xff\xfe'; cat; } >"$shots/x11.reg"
+wine_run regedit /S "$(to_windows_path "$shots/x11.reg")" >/dev/null 2>&1
+
 # The dialog stays up, painted, for a while before zhost cancels it.
 (cd "$shots" && ZHOST_DIALOG_PAUSE_MS=${PAUSE_MS:-8000} wine_run zhost.exe setup cancel) >"$shots/setup.log" 2>&1 &
 runner=$!
