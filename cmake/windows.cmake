@@ -23,7 +23,7 @@ target_link_libraries(zsmime PRIVATE crypt32 user32 kernel32)
 find_package(Python3 COMPONENTS Interpreter QUIET)
 if(Python3_Interpreter_FOUND)
   add_custom_command(TARGET zsmime POST_BUILD
-    COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tests/check_dll_resources.py $<TARGET_FILE:zsmime>
+    COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/scripts/check_dll_resources.py $<TARGET_FILE:zsmime>
     VERBATIM)
 endif()
 

@@ -72,7 +72,9 @@ void PrintDialogState(FILE* out, const DialogState& state)
         fprintf(out, "  %d %s", c.id, c.className.c_str());
         if (c.checkBox)
             fprintf(out, " [%c]", c.checked ? 'x' : ' ');
-        if (c.list) {
+        if (c.picture) {
+            fprintf(out, " (picture)");
+        } else if (c.list) {
             if (c.selection >= 0)
                 fprintf(out, " selected %d", c.selection);
             else

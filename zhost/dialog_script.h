@@ -25,6 +25,7 @@ struct DialogControlState {
     bool checkBox = false;
     bool checked = false;
     bool list = false;
+    bool picture = false;  // a static showing a bitmap
     std::vector<std::string> items;  // Shift-JIS, in list order
     int selection = -1;
 };

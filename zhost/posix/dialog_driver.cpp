@@ -65,6 +65,8 @@ DialogState ReadDialogState(HWND dialog)
             DWORD type = style & BS_TYPEMASK;
             c.checkBox = type == BS_CHECKBOX || type == BS_AUTOCHECKBOX;
             c.checked = c.checkBox && SendMessageA(child, BM_GETCHECK, 0, 0) == BST_CHECKED;
+        } else if (strcasecmp(c.className.c_str(), "Static") == 0) {
+            c.picture = (style & SS_TYPEMASK) == SS_BITMAP;
         } else if (strcasecmp(c.className.c_str(), "ComboBox") == 0) {
             c.list = true;
             int count = (int)SendMessageA(child, CB_GETCOUNT, 0, 0);
