@@ -104,9 +104,9 @@ TEST(CertNameToStr, WritesRdnsInEncodedOrderWithX500Keys)
                                     A("C", "JP"), A("street", "x"), A("title", "x"), A("GN", "x"),
                                     A("initials", "x"), A("SN", "x"), A("DC", "x"),
                                     A("serialNumber", "x"), A("emailAddress", "x"),
-                                    A("1.2.3.4", "x")})),
+                                    A("1.2.3.4", "x"), A("postalCode", "x"), A("UID", "x")})),
               "CN=x, L=x, S=x, O=x, OU=x, C=JP, STREET=x, T=x, G=x, I=x, SN=x, DC=x, SERIALNUMBER=x, "
-              "E=x, OID.1.2.3.4=x");
+              "E=x, OID.1.2.3.4=x, PostalCode=x, OID.0.9.2342.19200300.100.1.1=x");
 }
 
 TEST(CertNameToStr, SubjectsOfTheTestPki)
@@ -136,6 +136,14 @@ TEST(CertNameToStr, QuotesValuesThatNeedIt)
     EXPECT_EQ(NameToStr(EncodeName({A("CN", "in side")})), "CN=in side");
     EXPECT_EQ(NameToStr(EncodeName({A("O", "Acme, Inc.")}), CERT_X500_NAME_STR | CERT_NAME_STR_NO_QUOTING_FLAG),
               "O=Acme, Inc.");
+}
+
+TEST(CertNameToStr, EncodedValuesInHexadecimal)
+{
+    // SEQUENCE { SET { SEQUENCE { OID 1.2.3.4, SEQUENCE { INTEGER 5 } } } }
+    std::vector<BYTE> name = {0x30, 0x0e, 0x31, 0x0c, 0x30, 0x0a, 0x06, 0x03, 0x2a, 0x03,
+                              0x04, 0x30, 0x03, 0x02, 0x01, 0x05};
+    EXPECT_EQ(NameToStr(name), "OID.1.2.3.4=#3003020105");
 }
 
 TEST(CertNameToStr, MultiValuedRdnAndOtherFormats)

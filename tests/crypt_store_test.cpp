@@ -116,6 +116,36 @@ TEST_F(StoreTest, AddedCertificatesPersistInTheOrderAdded)
     EXPECT_FALSE(std::filesystem::exists(StoreDir("ca")));
 }
 
+TEST_F(StoreTest, StoreNamesAndFilesCopiedInByHand)
+{
+    SetLastError(0);
+    EXPECT_EQ(CertOpenSystemStoreA(0, ""), nullptr);
+    EXPECT_EQ(GetLastError(), E_INVALIDARG);
+    EXPECT_EQ(CertOpenSystemStoreA(0, "../MY"), nullptr);
+    EXPECT_EQ(CertOpenSystemStoreA(0, nullptr), nullptr);
+
+    // Any other name is a store of its own.
+    InstallCert("Trust", Cert("bob"));
+    EXPECT_EQ(SubjectsOfSystemStore("TRUST"), std::vector<std::string>{Cert("bob").subject});
+
+    // Files the index does not name follow in file-name order; what is not
+    // a certificate is passed over.
+    WriteFile(StoreDir("Trust") + "/b.cer", Der("carol"));
+    WriteFile(StoreDir("Trust") + "/a.cer", Der("alice"));
+    WriteFile(StoreDir("Trust") + "/0.cer", "not a certificate");
+    EXPECT_EQ(SubjectsOfSystemStore("Trust"), (std::vector<std::string>{Cert("bob").subject,
+                                                                        Cert("alice").subject,
+                                                                        Cert("carol").subject}));
+    HCERTSTORE store = CertOpenSystemStoreA(0, "Trust");
+    PCCERT_CONTEXT alice = CertEnumCertificatesInStore(store, CertEnumCertificatesInStore(store, nullptr));
+    ASSERT_NE(alice, nullptr);
+    EXPECT_TRUE(CertDeleteCertificateFromStore(alice));
+    EXPECT_TRUE(CertCloseStore(store, CERT_CLOSE_STORE_CHECK_FLAG));
+    EXPECT_FALSE(std::filesystem::exists(StoreDir("Trust") + "/a.cer"));
+    EXPECT_EQ(SubjectsOfSystemStore("Trust"), (std::vector<std::string>{Cert("bob").subject,
+                                                                        Cert("carol").subject}));
+}
+
 TEST_F(StoreTest, AStoreHandleSeesTheFolderAsItWasWhenOpened)
 {
     HCERTSTORE early = CertOpenSystemStoreA(0, "AddressBook");
@@ -431,7 +461,7 @@ TEST_F(StoreTest, ContextCarriesTheCertificateInfo)
     EXPECT_EQ(info->SerialNumber.pbData[2], 0x2A);
     ASSERT_GE(info->Subject.cbData, 2u);
     EXPECT_EQ(info->Subject.pbData[0], 0x30);
-    EXPECT_EQ(info->cExtension, 2u);
+    EXPECT_EQ(info->cExtension, 4u);  // and the key identifiers
     EXPECT_STREQ(info->rgExtension[0].pszObjId, szOID_KEY_USAGE);
     EXPECT_TRUE(info->rgExtension[0].fCritical);
     EXPECT_STREQ(info->rgExtension[1].pszObjId, szOID_SUBJECT_ALT_NAME2);

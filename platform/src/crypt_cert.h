@@ -48,6 +48,10 @@ void StoreExternalRefStarted(CertStoreImpl* store);
 // The store's private key file for a context of a persisted "MY" store, or "".
 std::string StoreKeyFile(CertStoreImpl* store, const CertContextImpl* impl);
 
+// The CRYPT_E_ASN1_* code for the decoding failure that OpenSSL's error
+// queue reports (the queue is cleared).
+DWORD Asn1DecodeError();
+
 // Converts between FILETIME (100 ns since 1601) and seconds since 1970.
 FILETIME FileTimeFromUnix(long long seconds);
 long long UnixFromFileTime(const FILETIME& time);

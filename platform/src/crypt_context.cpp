@@ -7,6 +7,8 @@
 
 #include <algorithm>
 
+#include <openssl/asn1err.h>
+#include <openssl/err.h>
 #include <openssl/pem.h>
 #include <openssl/x509v3.h>
 
@@ -103,15 +105,11 @@ std::string HexUpper(const unsigned char* data, size_t length)
 
 DWORD DecodeError(const BYTE* encoded, DWORD size)
 {
-    if (encoded == nullptr || size == 0)
+    if (encoded == nullptr || size == 0) {
+        ERR_clear_error();
         return CRYPT_E_ASN1_EOD;
-    if (encoded[0] != 0x30)
-        return CRYPT_E_ASN1_BADTAG;
-    const unsigned char* p = encoded;
-    long length = 0;
-    int tag = 0, cls = 0;
-    int result = ASN1_get_object(&p, &length, &tag, &cls, (long)size);
-    return (result & 0x80) ? CRYPT_E_ASN1_EOD : CRYPT_E_ASN1_CORRUPT;
+    }
+    return Asn1DecodeError();
 }
 
 // Fills the data and the CERT_INFO that points into it.
@@ -235,6 +233,29 @@ EVP_PKEY* PublicKeyFromInfo(const CERT_PUBLIC_KEY_INFO* info)
 
 }  // namespace
 
+DWORD Asn1DecodeError()
+{
+    DWORD code = CRYPT_E_ASN1_CORRUPT;
+    unsigned long error;
+    while ((error = ERR_get_error()) != 0) {
+        if (ERR_GET_LIB(error) != ERR_LIB_ASN1)
+            continue;
+        switch (ERR_GET_REASON(error)) {
+        case ASN1_R_TOO_LONG:
+        case ASN1_R_HEADER_TOO_LONG:
+        case ASN1_R_NOT_ENOUGH_DATA:
+            return ERR_clear_error(), CRYPT_E_ASN1_EOD;
+        case ASN1_R_WRONG_TAG:
+        case ASN1_R_BAD_OBJECT_HEADER:
+            code = CRYPT_E_ASN1_BADTAG;
+            break;
+        default:
+            break;
+        }
+    }
+    return code;
+}
+
 std::recursive_mutex& CryptLock()
 {
     static std::recursive_mutex lock;
@@ -307,6 +328,7 @@ CertContextImpl* ContextFromEncoded(const BYTE* encoded, DWORD size)
         return nullptr;
     }
     const unsigned char* p = encoded;
+    ERR_clear_error();
     X509* x = d2i_X509(nullptr, &p, (long)size);
     if (x == nullptr) {
         SetLastError(DecodeError(encoded, size));
@@ -502,6 +524,7 @@ BOOL WINAPI CertGetIntendedKeyUsage(DWORD dwCertEncodingType, PCERT_INFO pCertIn
             memcpy(pbKeyUsage, ASN1_STRING_get0_data(bits), n);
         }
         ASN1_BIT_STRING_free(bits);
+        SetLastError(0);
         return TRUE;
     }
     SetLastError(0);
@@ -538,6 +561,7 @@ BOOL WINAPI CryptVerifyCertificateSignature(HCRYPTPROV_LEGACY hCryptProv,
         return FALSE;
     }
     const unsigned char* p = pbEncoded;
+    ERR_clear_error();
     X509* x = d2i_X509(nullptr, &p, (long)cbEncoded);
     if (x == nullptr) {
         SetLastError(DecodeError(pbEncoded, cbEncoded));

@@ -12,9 +12,12 @@
 struct CertStoreImpl;
 struct CertContextData;
 
+// `info` follows CryptoAPI: SerialNumber little-endian (the INTEGER's content
+// octets reversed), Issuer and Subject the DER of the names as encoded in the
+// certificate, extension values the contents of their OCTET STRINGs.
 struct CertContextImpl {
     CERT_CONTEXT context;   // first member: PCCERT_CONTEXT points here
-    CERT_INFO info;         // context.pCertInfo points here; its blobs point into `der`
+    CERT_INFO info;         // context.pCertInfo points here; its blobs point into `data`
     X509* x509;             // owned
     EVP_PKEY* privateKey;   // owned; null when no private key is associated
     int refCount;

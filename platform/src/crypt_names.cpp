@@ -7,6 +7,7 @@
 
 #include <algorithm>
 
+#include <openssl/err.h>
 #include <openssl/x509v3.h>
 
 #include "crypt_cert.h"
@@ -33,6 +34,15 @@ const X500Key kX500Keys[] = {
     {"0.9.2342.19200300.100.1.25", "DC"},
     {"2.5.4.5", "SERIALNUMBER"},
     {"1.2.840.113549.1.9.1", "E"},
+    // Further keys of the system's table of attribute names.
+    {"2.5.4.13", "Description"},
+    {"2.5.4.17", "PostalCode"},
+    {"2.5.4.18", "POBox"},
+    {"2.5.4.20", "Phone"},
+    {"2.5.4.24", "X21Address"},
+    {"2.5.4.46", "dnQualifier"},
+    {"1.2.840.113549.1.9.2", "UnstructuredName"},
+    {"1.2.840.113549.1.9.8", "UnstructuredAddress"},
 };
 
 std::string OidOf(const X509_NAME_ENTRY* entry)
@@ -72,6 +82,33 @@ std::string Quoted(const std::string& value)
     return out + "\"";
 }
 
+// Values that are no character strings (an OCTET STRING, an encoded blob,
+// which OpenSSL keeps whole) are written in hexadecimal after '#', unquoted.
+bool IsBinaryValue(const ASN1_STRING* value)
+{
+    switch (ASN1_STRING_type(value)) {
+    case V_ASN1_OCTET_STRING:
+    case V_ASN1_SEQUENCE:
+    case V_ASN1_SET:
+    case V_ASN1_OTHER:
+        return true;
+    default:
+        return false;
+    }
+}
+
+std::string HexValue(const ASN1_STRING* value)
+{
+    static const char kDigits[] = "0123456789ABCDEF";
+    std::string out = "#";
+    const unsigned char* data = ASN1_STRING_get0_data(value);
+    for (int i = 0; i < ASN1_STRING_length(value); ++i) {
+        out += kDigits[data[i] >> 4];
+        out += kDigits[data[i] & 15];
+    }
+    return out;
+}
+
 // The name as CertNameToStr writes it, in UTF-8; false when undecodable.
 bool NameToUtf8(const CERT_NAME_BLOB* blob, DWORD strType, std::string* out)
 {
@@ -81,9 +118,10 @@ bool NameToUtf8(const CERT_NAME_BLOB* blob, DWORD strType, std::string* out)
         return false;
     }
     const unsigned char* p = blob->pbData;
+    ERR_clear_error();
     X509_NAME* name = d2i_X509_NAME(nullptr, &p, (long)blob->cbData);
     if (name == nullptr) {
-        SetLastError(blob->pbData[0] == 0x30 ? CRYPT_E_ASN1_CORRUPT : CRYPT_E_ASN1_BADTAG);
+        SetLastError(Asn1DecodeError());
         return false;
     }
     DWORD format = strType & 0xFFFF;
@@ -100,12 +138,16 @@ bool NameToUtf8(const CERT_NAME_BLOB* blob, DWORD strType, std::string* out)
     int lastSet = -1;
     for (int i = 0; i < X509_NAME_entry_count(name); ++i) {
         const X509_NAME_ENTRY* entry = X509_NAME_get_entry(name, i);
-        std::string value = Asn1StringToUtf8(X509_NAME_ENTRY_get_data(entry));
-        if (quoting)
-            value = Quoted(value);
-        std::string text = format == CERT_SIMPLE_NAME_STR
-                               ? value
-                               : KeyFor(OidOf(entry), format) + "=" + value;
+        const ASN1_STRING* data = X509_NAME_ENTRY_get_data(entry);
+        std::string value;
+        if (IsBinaryValue(data))
+            value = HexValue(data);
+        else
+            value = quoting ? Quoted(Asn1StringToUtf8(data)) : Asn1StringToUtf8(data);
+        // Only the OID and X.500 forms name the attribute; any other
+        // form is taken as the simple one.
+        bool keyed = format == CERT_OID_NAME_STR || format == CERT_X500_NAME_STR;
+        std::string text = keyed ? KeyFor(OidOf(entry), format) + "=" + value : value;
         int set = X509_NAME_ENTRY_set(entry);
         if (rdns.empty() || set != lastSet)
             rdns.emplace_back();

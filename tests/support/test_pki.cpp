@@ -241,6 +241,10 @@ void Generate(const std::string& dir)
         if (spec.emailInAltName)
             AddExtension(g.cert, issuer.cert, NID_subject_alt_name,
                          (std::string("email:") + spec.email).c_str());
+        // Key identifiers, as real certificates carry them (CMS signer
+        // identification by key identifier needs them).
+        AddExtension(g.cert, issuer.cert, NID_subject_key_identifier, "hash");
+        AddExtension(g.cert, issuer.cert, NID_authority_key_identifier, "keyid");
 
         bool forged = std::string(spec.name) == "forged";
         EVP_PKEY* signingKey = forged ? forgerKey : issuer.key;
