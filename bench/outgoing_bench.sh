@@ -34,21 +34,9 @@ for user in alice bob; do
     -days 30 -extfile "$pki/$user.ext" -out "$pki/$user.pem"
   ssl pkcs12 -export -inkey "$pki/$user.key" -in "$pki/$user.pem" -out "$pki/$user.p12" -passout pass:test
 done
-# Into the user's stores as the platform layer keeps them: one folder per
-# store, "<SHA-1>.cer" in DER, and in "MY" the key beside it as "<SHA-1>.key".
-install() { # store name [with-key]
-  local dir=$XDG_DATA_HOME/zsmime/stores/$1 thumb
-  mkdir -p "$dir"
-  thumb=$(openssl x509 -in "$pki/$2.pem" -noout -fingerprint -sha1 | sed 's/.*=//; s/://g')
-  openssl x509 -in "$pki/$2.pem" -outform DER -out "$dir/$thumb.cer"
-  if [ "${3:-}" = key ]; then
-    openssl pkey -in "$pki/$2.key" -out "$dir/$thumb.key"
-    chmod 600 "$dir/$thumb.key"
-  fi
-}
-install Root root
-install MY alice key
-install CA bob
+"$zhost" certs import Root "$pki/root.pem" >/dev/null
+"$zhost" certs import MY "$pki/alice.p12" --password test >/dev/null
+"$zhost" certs import CA "$pki/bob.pem" >/dev/null
 
 # One plug-in copy per signing form, each with its settings file.
 for form in NO YES; do

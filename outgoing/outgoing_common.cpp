@@ -17,11 +17,9 @@ static_assert(sizeof(void*) != 4 || sizeof(CRYPT_SIGN_MESSAGE_PARA) == 68, "sign
 
 bool ParseHeaders(MimePart* part, const char* source)
 {
+    // The body is replaced whole, so it is not read at all.
     const char* position = source;
-    part->Parse(&position, NULL);
-    part->body.Clear();
-    part->epilogue.Clear();
-    part->DropChildren();
+    ParseHeaderBlock(part, &position);
     // A parse that ran out of memory leaves no lines at all.
     if (source[0] != '\0' && part->headers.head == NULL)
         return false;

@@ -70,10 +70,12 @@ TEST_F(OutgoingEncryptTest, EveryAlgorithmReachesTheSenderAndEachRecipientByteFo
         ProcessResult printed = Openssl({"cms", "-cmsout", "-print", "-in", dir_.File("peer-in.eml")});
         EXPECT_NE(printed.out.find("algorithm: " + algorithm.second + " ("), std::string::npos) << printed.out;
         // The effective RC2 key length is carried as the parameter version: 160 for 40 bits, 58 for 128.
-        if (algorithm.first == "RC2(40bit)")
+        if (algorithm.first == "RC2(40bit)") {
             EXPECT_NE(printed.out.find("INTEGER           :A0"), std::string::npos) << printed.out;
-        if (algorithm.first == "RC2(128bit)")
+        }
+        if (algorithm.first == "RC2(128bit)") {
             EXPECT_NE(printed.out.find("INTEGER           :3A"), std::string::npos) << printed.out;
+        }
 
         std::vector<std::string> expected = {Box(u8"復号可能な受信者\\n" + ReportLine("OOOOO ", pki().Get("alice")) +
                                                  ReportLine("OOOOO ", pki().Get("bob")) +
