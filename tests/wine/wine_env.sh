@@ -95,6 +95,8 @@ make_prefix() {
   rm -rf "$WINEPREFIX"
   mkdir -p "$(dirname "$WINEPREFIX")"
   WINE_TIMEOUT=600 wine_run wineboot -i >/dev/null 2>&1
+  # The registry reaches the disk when the server exits.
+  timeout 120 "$wine_server" -w
   [ -f "$WINEPREFIX/system.reg" ] || return 1
   # A Unicode registry file: UTF-16LE with a byte-order mark.
   cat >"$work/fonts.txt" <<EOF
