@@ -1,5 +1,6 @@
-// Parse, serialise, parse again: the second serialisation must equal the first,
-// and the header block read alone must equal the one of the full parse.
+// Parse, serialise, parse again: the second serialisation must equal the first.
+// The first must be the text that was read, with CR LF line ends; and the
+// header block read alone must equal the one of the full parse.
 #include <stdint.h>
 #include <stdlib.h>
 #include <string.h>
@@ -18,6 +19,26 @@ static std::string Serialized(const MimePart& part)
     std::string result(text);
     free(text);
     return result;
+}
+
+// The text with every line end as CR LF and a line end after the last line.
+static std::string Normalised(const char* text, size_t length)
+{
+    std::string out;
+    out.reserve(length + length / 8 + 2);
+    for (size_t i = 0; i < length; ++i) {
+        char c = text[i];
+        if (c == '\r' || c == '\n') {
+            out += "\r\n";
+            if (c == '\r' && i + 1 < length && text[i + 1] == '\n')
+                ++i;
+        } else {
+            out += c;
+        }
+    }
+    if (!out.empty() && (out.size() < 2 || out.compare(out.size() - 2, 2, "\r\n") != 0))
+        out += "\r\n";
+    return out;
 }
 
 static void CheckLists(const MimePart& part)
@@ -41,6 +62,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         abort();
     CheckLists(first);
     std::string once = Serialized(first);
+    if (once != Normalised(input.c_str(), (size_t)(position - input.c_str())))
+        abort();
 
     MimePart second;
     position = once.c_str();

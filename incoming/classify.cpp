@@ -23,10 +23,11 @@ static bool IsPkcs7Mime(const char* type)
            strstr(type, "application/pkcs7-mime") != NULL;
 }
 
-static int ClassifyPkcs7Mime(const MimePart& message, const char* type, char* description)
+static int ClassifyPkcs7Mime(const MimePart& message, const char* type, char* description,
+                             int descriptionSize)
 {
     char encoding[ENCODING_SIZE];
-    message.GetHeader("Content-Description", description, DESCRIPTION_SIZE);
+    message.GetHeader("Content-Description", description, descriptionSize);
     message.GetHeader("Content-Transfer-Encoding", encoding, sizeof encoding);
     if (FindNoCase(encoding, "base64") == NULL) {
         ShowUnsupportedEncoding(encoding);
@@ -58,15 +59,22 @@ int ClassifySmimeMessage(const char* source)
     const char* position = source;
     ParseHeaderBlock(&message, &position);
 
-    char* buffers = static_cast<char*>(malloc(TYPE_VALUE_SIZE + DESCRIPTION_SIZE));
+    // No value is longer than the header block, which is usually far shorter
+    // than the value buffers; sized so, they cut exactly as the full ones would.
+    size_t headerBytes = 1;
+    for (const LineNode* n = message.headers.head; n != NULL; n = n->next)
+        headerBytes += (size_t)n->length;
+    int typeSize = headerBytes < TYPE_VALUE_SIZE ? (int)headerBytes : TYPE_VALUE_SIZE;
+    int descriptionSize = headerBytes < DESCRIPTION_SIZE ? (int)headerBytes : DESCRIPTION_SIZE;
+    char* buffers = static_cast<char*>(malloc((size_t)typeSize + (size_t)descriptionSize));
     if (buffers == NULL)
         return SMIME_NONE;
     char* type = buffers;
-    char* description = buffers + TYPE_VALUE_SIZE;
-    message.GetHeader("Content-Type", type, TYPE_VALUE_SIZE);
+    char* description = buffers + typeSize;
+    message.GetHeader("Content-Type", type, typeSize);
     int kind = SMIME_NONE;
     if (IsPkcs7Mime(type))
-        kind = ClassifyPkcs7Mime(message, type, description);
+        kind = ClassifyPkcs7Mime(message, type, description, descriptionSize);
     else if (IsPkcs7MultipartSigned(type))
         kind = SMIME_MULTIPART_SIGNED;
     free(buffers);

@@ -7,6 +7,7 @@
 #include "mime/mime_part.h"
 
 #include <new>
+#include <stdint.h>
 #include <stdlib.h>
 #include <string.h>
 
@@ -84,17 +85,41 @@ struct Piece {
     size_t NodeLength() const { return content + (split ? 0 : 2); }
 };
 
-Piece ReadPiece(const char* position)
+// Whether any of the eight bytes in word is a CR or an LF.
+inline bool HasLineEnd(uint64_t word)
+{
+    const uint64_t ones = 0x0101010101010101ULL, highs = 0x8080808080808080ULL;
+    uint64_t cr = word ^ (ones * '\r'), lf = word ^ (ones * '\n');
+    return (((cr - ones) & ~cr) | ((lf - ones) & ~lf)) & highs;
+}
+
+// The next piece from position; end is the text's terminator when known
+// (then whole words are examined at a time), or null.
+Piece ReadPiece(const char* position, const char* end)
 {
     Piece piece;
     piece.start = position;
     piece.lineEnd = false;
     piece.split = false;
     size_t i = 0;
-    for (; i < LINE_CAPACITY; ++i) {
-        char c = position[i];
-        if (c == '\0' || c == '\r' || c == '\n')
-            break;
+    if (end != NULL) {
+        size_t limit = (size_t)(end - position);
+        if (limit > LINE_CAPACITY)
+            limit = LINE_CAPACITY;
+        for (; i + 8 <= limit; i += 8) {
+            uint64_t word;
+            memcpy(&word, position + i, 8);
+            if (HasLineEnd(word))
+                break;
+        }
+        while (i < limit && position[i] != '\r' && position[i] != '\n')
+            ++i;
+    } else {
+        for (; i < LINE_CAPACITY; ++i) {
+            char c = position[i];
+            if (c == '\0' || c == '\r' || c == '\n')
+                break;
+        }
     }
     piece.content = i;
     piece.consumed = i;
@@ -121,11 +146,12 @@ struct OpenPart {
 
 class Parser {
 public:
-    Parser(const char* text, char* gather, char* scratch)
-        : position_(text), inLine_(false), gather_(gather), scratch_(scratch), depth_(0),
+    explicit Parser(const char* text)
+        : position_(text), end_(NULL), inLine_(false), gather_(NULL), gatherCapacity_(0), depth_(0),
           failed_(false), headersOnly_(false)
     {
     }
+    ~Parser() { free(gather_); }
 
     // Returns the read position at which parsing stopped; sets failed() on lack of memory.
     const char* Run(MimePart* root, const char* enclosing, bool headersOnly);
@@ -134,6 +160,15 @@ public:
 private:
     void ReadHeaderLine(OpenPart& open, const Piece& first, bool midLine);
     void ReadContentType(MimePart* part, size_t length);
+    void ReadContentTypeText(MimePart* part, char* line);
+    bool ReserveGather(size_t size);
+    LineList& OrdinaryLineList(OpenPart& open);
+    // A multipart that ends without its closing delimiter.
+    static void NoteEnd(OpenPart& open)
+    {
+        if (open.state == IN_BODY && open.part->firstChild != NULL)
+            open.part->closingMissing = true;
+    }
     bool StartChild(OpenPart& open);
     void Take(const Piece& piece)
     {
@@ -148,20 +183,50 @@ private:
     }
 
     const char* position_;
+    const char* end_;  // the text's terminator; null while only headers are read
     bool inLine_;  // the next piece continues the physical line of the last one
-    char* gather_;
-    char* scratch_;
+    char* gather_;  // a header line being gathered; grows as needed
+    size_t gatherCapacity_;
     OpenPart open_[MAX_NESTING + 1];
     int depth_;
     bool failed_;
     bool headersOnly_;
 };
 
+bool Parser::ReserveGather(size_t size)
+{
+    if (size <= gatherCapacity_)
+        return true;
+    size_t capacity = gatherCapacity_ == 0 ? 256 : gatherCapacity_;
+    while (capacity < size)
+        capacity *= 2;
+    char* grown = static_cast<char*>(realloc(gather_, capacity));
+    if (grown == NULL) {
+        failed_ = true;
+        return false;
+    }
+    gather_ = grown;
+    gatherCapacity_ = capacity;
+    return true;
+}
+
 void Parser::ReadContentType(MimePart* part, size_t length)
 {
-    memcpy(scratch_, gather_, length);
-    scratch_[length] = '\0';
-    char* cursor = scratch_ + 13;
+    // The parameters are read in place, from a copy.
+    char* scratch = static_cast<char*>(malloc(length + 1));
+    if (scratch == NULL) {
+        failed_ = true;
+        return;
+    }
+    memcpy(scratch, gather_, length);
+    scratch[length] = '\0';
+    ReadContentTypeText(part, scratch);
+    free(scratch);
+}
+
+void Parser::ReadContentTypeText(MimePart* part, char* line)
+{
+    char* cursor = line + 13;
     char* type = NextToken(&cursor, "/ \t");
     if (type == NULL)
         return;
@@ -194,6 +259,8 @@ void Parser::ReadHeaderLine(OpenPart& open, const Piece& first, bool midLine)
     size_t length = 0;
     Piece piece = first;
     for (;;) {
+        if (!ReserveGather(length + piece.NodeLength()))
+            return;
         memcpy(gather_ + length, piece.start, piece.content);
         length += piece.content;
         if (!piece.split) {
@@ -205,7 +272,7 @@ void Parser::ReadHeaderLine(OpenPart& open, const Piece& first, bool midLine)
             break;
         if (!inLine_ && *position_ != ' ' && *position_ != '\t')
             break;
-        piece = ReadPiece(position_);
+        piece = ReadPiece(position_, end_);
         if (length + piece.NodeLength() > HEADER_CAPACITY)
             break;  // the rest becomes a header line of its own
     }
@@ -239,9 +306,26 @@ bool Parser::StartChild(OpenPart& open)
     return true;
 }
 
+// Where an ordinary line goes. A line that ended a part without being a
+// delimiter of its parent (say "--boundary " with a trailing blank), and the
+// lines after it, stay at the end of that part rather than joining the
+// preamble: the preamble is written before the parts, so the text would be
+// reordered, and the moved lines would change how the text parses again.
+LineList& Parser::OrdinaryLineList(OpenPart& open)
+{
+    if (open.state == AFTER_CLOSE)
+        return open.part->epilogue;
+    MimePart* last = open.lastChild;
+    if (last == NULL)
+        return open.part->body;
+    return last->firstChild != NULL ? last->epilogue : last->body;
+}
+
 const char* Parser::Run(MimePart* root, const char* enclosing, bool headersOnly)
 {
     headersOnly_ = headersOnly;
+    // The header block alone is usually a tiny part of the text: not worth a strlen.
+    end_ = headersOnly ? NULL : position_ + strlen(position_);
     OpenPart& top = open_[0];
     top.part = root;
     top.enclosing = enclosing;
@@ -254,12 +338,26 @@ const char* Parser::Run(MimePart* root, const char* enclosing, bool headersOnly)
 
     while (!failed_ && *position_ != '\0') {
         const char* lineStart = position_;
-        Piece piece = ReadPiece(position_);
+        Piece piece = ReadPiece(position_, end_);
         bool midLine = inLine_;
         // A delimiter of the parent ends the open part; the parent then looks at
         // the same line, so this repeats at most once per open level.
         for (;;) {
             OpenPart& open = open_[depth_];
+            bool dashes = !midLine && piece.content >= 2 && piece.start[0] == '-' && piece.start[1] == '-';
+            const char* text = piece.start + 2;
+            size_t textLength = dashes ? piece.content - 2 : 0;
+            // A delimiter of the parent ends this part, even inside its header
+            // block: a part without a blank line must not swallow the parts after it.
+            bool parentDelimiter = dashes && open.enclosing != NULL &&
+                                   textLength >= open.enclosingLength &&
+                                   memcmp(text, open.enclosing, open.enclosingLength) == 0;
+            if (open.state == IN_HEADER && parentDelimiter) {
+                if (depth_ == 0)
+                    return lineStart;
+                --depth_;
+                continue;
+            }
             if (open.state == IN_HEADER) {
                 if (!midLine && piece.content == 0 && piece.lineEnd) {
                     Append(open.part->headers, piece);
@@ -272,9 +370,6 @@ const char* Parser::Run(MimePart* root, const char* enclosing, bool headersOnly)
                 }
                 break;
             }
-            bool dashes = !midLine && piece.content >= 2 && piece.start[0] == '-' && piece.start[1] == '-';
-            const char* text = piece.start + 2;
-            size_t textLength = dashes ? piece.content - 2 : 0;
             if (dashes && open.state == IN_BODY && open.part->boundary != NULL) {
                 const char* boundary = open.part->boundary;
                 size_t length = open.boundaryLength;
@@ -299,17 +394,19 @@ const char* Parser::Run(MimePart* root, const char* enclosing, bool headersOnly)
                     break;
                 }
             }
-            if (dashes && open.enclosing != NULL && textLength >= open.enclosingLength &&
-                memcmp(text, open.enclosing, open.enclosingLength) == 0) {
+            if (parentDelimiter) {
+                NoteEnd(open);
                 if (depth_ == 0)
                     return lineStart;
                 --depth_;
                 continue;
             }
-            Append(open.state == IN_BODY ? open.part->body : open.part->epilogue, piece);
+            Append(OrdinaryLineList(open), piece);
             break;
         }
     }
+    for (int level = depth_; level >= 0; --level)
+        NoteEnd(open_[level]);
     return position_;
 }
 
@@ -323,25 +420,20 @@ void ResetPart(MimePart* part)
     part->boundary = NULL;
     part->contentType[0] = '\0';
     part->contentSubtype[0] = '\0';
+    part->closingMissing = false;
 }
 
 void RunParser(MimePart* part, const char** position, const char* enclosing, bool headersOnly)
 {
+    part->closingMissing = false;
     part->headers.Clear();
     part->body.Clear();
     part->epilogue.Clear();
     if (position == NULL || *position == NULL)
         return;
     // The header gathering buffer and the Content-Type scratch copy, one block.
-    // A header node holds at most HEADER_CAPACITY bytes, or one byte more when
-    // a final unterminated line fills the line buffer; room for both and a NUL.
-    const size_t bufferSize = HEADER_CAPACITY + 4;
-    char* buffers = static_cast<char*>(malloc(2 * bufferSize));
-    Parser* parser = buffers != NULL
-                         ? new (std::nothrow) Parser(*position, buffers, buffers + bufferSize)
-                         : NULL;
+    Parser* parser = new (std::nothrow) Parser(*position);
     if (parser == NULL) {
-        free(buffers);
         *position += strlen(*position);
         return;
     }
@@ -353,7 +445,6 @@ void RunParser(MimePart* part, const char** position, const char* enclosing, boo
     }
     *position = end;
     delete parser;
-    free(buffers);
 }
 
 // Destroys a chain of siblings and all their descendants without recursion.
@@ -425,9 +516,11 @@ bool WalkText(const MimePart* root, Sink& sink)
                 break;
             }
             if (top.part->firstChild != NULL) {
-                sink("--", 2);
-                sink(top.boundary, top.boundaryLength);
-                sink("--\r\n", 4);
+                if (!top.part->closingMissing) {
+                    sink("--", 2);
+                    sink(top.boundary, top.boundaryLength);
+                    sink("--\r\n", 4);
+                }
                 for (const LineNode* n = top.part->epilogue.head; n != NULL; n = n->next)
                     sink(n->text, (size_t)n->length);
             }
@@ -463,7 +556,7 @@ struct CopySink {
 
 }  // namespace
 
-MimePart::MimePart() : boundary(NULL), next(NULL), firstChild(NULL)
+MimePart::MimePart() : boundary(NULL), next(NULL), firstChild(NULL), closingMissing(false)
 {
     contentType[0] = '\0';
     contentSubtype[0] = '\0';
@@ -484,6 +577,7 @@ void MimePart::DropChildren()
 {
     MimePart* chain = firstChild;
     firstChild = NULL;
+    closingMissing = false;
     DestroyChain(chain);
 }
 

@@ -31,6 +31,9 @@ public:
     LineList epilogue;
     MimePart* next;
     MimePart* firstChild;
+    // Set by Parse when the text ended this multipart before its closing
+    // delimiter; Serialize then adds none, so that it writes back only what it read.
+    bool closingMissing;
 };
 
 // Case-insensitive (ASCII) substring search; null when not found.

@@ -48,61 +48,6 @@ protected:
     std::string contentFile_;
 };
 
-ByteString VerifyOpaque(const ByteString& blob, DWORD* error)
-{
-    CRYPT_VERIFY_MESSAGE_PARA para = VerifyParams();
-    DWORD size = 0;
-    *error = 0;
-    if (!CryptVerifyMessageSignature(&para, 0, blob.data(), (DWORD)blob.size(), nullptr, &size,
-                                     nullptr)) {
-        *error = GetLastError();
-        return {};
-    }
-    ByteString content(size);
-    if (!CryptVerifyMessageSignature(&para, 0, blob.data(), (DWORD)blob.size(), content.data(),
-                                     &size, nullptr)) {
-        *error = GetLastError();
-        return {};
-    }
-    content.resize(size);
-    return content;
-}
-
-DWORD VerifyDetached(const ByteString& signature, const ByteString& content)
-{
-    CRYPT_VERIFY_MESSAGE_PARA para = VerifyParams();
-    const BYTE* pieces[] = {content.data()};
-    DWORD sizes[] = {(DWORD)content.size()};
-    if (CryptVerifyDetachedMessageSignature(&para, 0, signature.data(), (DWORD)signature.size(), 1,
-                                            pieces, sizes, nullptr))
-        return 0;
-    return GetLastError();
-}
-
-ByteString Decrypt(const ByteString& blob, PCCERT_CONTEXT withKey, DWORD* error)
-{
-    HCERTSTORE store = StoreWith({withKey});
-    CRYPT_DECRYPT_MESSAGE_PARA para = {};
-    para.cbSize = sizeof para;
-    para.dwMsgAndCertEncodingType = kEncoding;
-    para.cCertStore = 1;
-    para.rghCertStore = &store;
-    DWORD size = 0;
-    ByteString content;
-    *error = 0;
-    if (CryptDecryptMessage(&para, blob.data(), (DWORD)blob.size(), nullptr, &size, nullptr)) {
-        content.resize(size);
-        if (!CryptDecryptMessage(&para, blob.data(), (DWORD)blob.size(), content.data(), &size,
-                                 nullptr))
-            *error = GetLastError();
-        content.resize(size);
-    } else {
-        *error = GetLastError();
-    }
-    CertCloseStore(store, 0);
-    return content;
-}
-
 }  // namespace
 
 TEST_F(CryptMsgOpensslTest, OpensslVerifiesWhatTheLayerSigns)
@@ -289,9 +234,9 @@ TEST_F(CryptMsgOpensslTest, LayerDecryptsWhatOpensslEncrypts)
             EXPECT_EQ(rc2.dwVersion, c.rc2Version);
         }
         DWORD error = 0;
-        EXPECT_EQ(Decrypt(blob, bobContext_, &error), content);
+        EXPECT_EQ(DecryptWith(blob, bobContext_, &error), content);
         EXPECT_EQ(error, 0u);
-        Decrypt(blob, aliceContext_, &error);
+        DecryptWith(blob, aliceContext_, &error);
         EXPECT_EQ(error, CRYPT_E_NO_DECRYPT_CERT);
     }
 }
@@ -323,4 +268,46 @@ TEST_F(CryptMsgOpensslTest, OtherContentTypesReportTheirType)
     DWORD error = 0;
     VerifyOpaque(bag, &error);
     EXPECT_EQ(error, CRYPT_E_NO_SIGNER);
+}
+
+TEST_F(CryptMsgOpensslTest, AuthenticatedAttributesAreSignedAndCarried)
+{
+    BYTE value[] = {0x0C, 0x05, 'h', 'e', 'l', 'l', 'o'};
+    CRYPT_ATTR_BLOB blob = {sizeof value, value};
+    CRYPT_ATTRIBUTE attribute = {(LPSTR)"1.2.3.4.5", 1, &blob};
+    CRYPT_SIGN_MESSAGE_PARA para = {};
+    para.cbSize = sizeof para;
+    para.dwMsgEncodingType = kEncoding;
+    para.pSigningCert = aliceContext_;
+    para.HashAlgorithm.pszObjId = (LPSTR)szOID_NIST_sha256;
+    para.cMsgCert = 1;
+    para.rgpMsgCert = &aliceContext_;
+    para.cAuthAttr = 1;
+    para.rgAuthAttr = &attribute;
+    ByteString content = ToBytes(kContent);
+    const BYTE* pieces[] = {content.data()};
+    DWORD sizes[] = {(DWORD)content.size()};
+    DWORD size = 0;
+    ASSERT_TRUE(CryptSignMessage(&para, FALSE, 1, pieces, sizes, nullptr, &size));
+    ByteString signedBlob(size);
+    ASSERT_TRUE(CryptSignMessage(&para, FALSE, 1, pieces, sizes, signedBlob.data(), &size));
+    signedBlob.resize(size);
+
+    DWORD error = 0;
+    EXPECT_EQ(VerifyOpaque(signedBlob, &error), content);
+    std::string file = Write("attrs.p7m", signedBlob);
+    ASSERT_TRUE(Shell("openssl cms -verify -noverify -binary -inform DER -in " + file + " -out " +
+                      dir_.File("out")));
+    EXPECT_EQ(Read("out"), content);
+    ASSERT_TRUE(Shell("openssl cms -cmsout -print -inform DER -in " + file + " -out " + dir_.File("print")));
+    std::string printed = ReadFile(dir_.File("print"));
+    EXPECT_NE(printed.find("1.2.3.4.5"), std::string::npos);
+    EXPECT_NE(printed.find("messageDigest"), std::string::npos);
+
+    // With attributes the content is bound by messageDigest.
+    auto at = std::search(signedBlob.begin(), signedBlob.end(), content.begin(), content.end());
+    ASSERT_NE(at, signedBlob.end());
+    *at ^= 0x01;
+    VerifyOpaque(signedBlob, &error);
+    EXPECT_EQ(error, CRYPT_E_HASH_VALUE);
 }

@@ -3,9 +3,14 @@
 // and hostile input.
 #include "support/crypt_msg_helpers.h"
 
+#include <stdlib.h>
 #include <string.h>
 
+#include <algorithm>
+
 #include <gtest/gtest.h>
+
+#include "support/test_support.h"
 
 namespace {
 
@@ -38,62 +43,6 @@ protected:
 
     PCCERT_CONTEXT alice_ = nullptr, bob_ = nullptr, carol_ = nullptr, alicePublic_ = nullptr;
 };
-
-// Opaque verification of a blob; returns the content or sets *error.
-ByteString VerifyOpaque(const ByteString& blob, DWORD* error, PCCERT_CONTEXT* signer = nullptr)
-{
-    CRYPT_VERIFY_MESSAGE_PARA para = VerifyParams();
-    DWORD size = 0;
-    *error = 0;
-    if (!CryptVerifyMessageSignature(&para, 0, blob.data(), (DWORD)blob.size(), nullptr, &size,
-                                     nullptr)) {
-        *error = GetLastError();
-        return {};
-    }
-    ByteString content(size);
-    if (!CryptVerifyMessageSignature(&para, 0, blob.data(), (DWORD)blob.size(), content.data(),
-                                     &size, signer)) {
-        *error = GetLastError();
-        return {};
-    }
-    content.resize(size);
-    return content;
-}
-
-DWORD VerifyDetached(const ByteString& signature, const ByteString& content,
-                     PCCERT_CONTEXT* signer = nullptr)
-{
-    CRYPT_VERIFY_MESSAGE_PARA para = VerifyParams();
-    const BYTE* pieces[] = {content.data()};
-    DWORD sizes[] = {(DWORD)content.size()};
-    if (CryptVerifyDetachedMessageSignature(&para, 0, signature.data(), (DWORD)signature.size(), 1,
-                                            pieces, sizes, signer))
-        return 0;
-    return GetLastError();
-}
-
-ByteString Decrypt(const ByteString& blob, HCERTSTORE store, DWORD* error,
-                   PCCERT_CONTEXT* used = nullptr)
-{
-    CRYPT_DECRYPT_MESSAGE_PARA para = {};
-    para.cbSize = sizeof para;
-    para.dwMsgAndCertEncodingType = kEncoding;
-    para.cCertStore = 1;
-    para.rghCertStore = &store;
-    DWORD size = 0;
-    *error = 0;
-    if (!CryptDecryptMessage(&para, blob.data(), (DWORD)blob.size(), nullptr, &size, nullptr)) {
-        *error = GetLastError();
-        return {};
-    }
-    ByteString content(size);
-    if (!CryptDecryptMessage(&para, blob.data(), (DWORD)blob.size(), content.data(), &size, used)) {
-        *error = GetLastError();
-        return {};
-    }
-    content.resize(size);
-    return content;
-}
 
 const std::string kText = "Subject: test\r\n\r\nline one\r\nline two without end";
 
@@ -546,4 +495,109 @@ TEST_F(CryptMsgTest, DamagedMessagesNeverCrashAnyFunction)
         }
     }
     CertCloseStore(store, 0);
+}
+
+// The way the plug-in uses the layer: keys of the user's "MY" store.
+TEST_F(CryptMsgTest, SystemStoreKeysDecryptAndSignWithoutLeakingContexts)
+{
+    TempDir home;
+    const char* previous = getenv("XDG_DATA_HOME");
+    std::string saved = previous ? previous : "";
+    setenv("XDG_DATA_HOME", home.path().c_str(), 1);
+    const TestPki& pki = TestPki::Instance();
+    InstallCert("MY", pki.Get("bob"), true);
+    InstallCert("MY", pki.Get("alice"), false);
+
+    HCERTSTORE my = CertOpenSystemStoreA(0, "MY");
+    ASSERT_NE(my, nullptr);
+    ByteString content = ToBytes(kText);
+    DWORD error = 0;
+    PCCERT_CONTEXT used = nullptr;
+    ByteString forBob = LayerEncrypt({bob_}, szOID_RSA_RC2CBC, {}, content);
+    EXPECT_EQ(Decrypt(forBob, my, &error, &used), content);
+    EXPECT_EQ(error, 0u);
+    EXPECT_TRUE(SameCert(used, bob_));
+    CertFreeCertificateContext(used);
+    // alice is in "MY" without her key.
+    ByteString forAlice = LayerEncrypt({alice_}, szOID_RSA_RC2CBC, {}, content);
+    EXPECT_TRUE(Decrypt(forAlice, my, &error).empty());
+    EXPECT_EQ(error, CRYPT_E_NO_DECRYPT_CERT);
+
+    PCCERT_CONTEXT stored = nullptr;
+    while ((stored = CertEnumCertificatesInStore(my, stored)) != nullptr && !SameCert(stored, bob_)) {
+    }
+    ASSERT_NE(stored, nullptr);
+    ByteString blob = LayerSign(stored, szOID_OIWSEC_sha1, false, content);
+    CertFreeCertificateContext(stored);
+    PCCERT_CONTEXT signer = nullptr;
+    EXPECT_EQ(VerifyOpaque(blob, &error, &signer), content);
+    EXPECT_TRUE(SameCert(signer, bob_));
+    CertFreeCertificateContext(signer);
+
+    EXPECT_TRUE(CertCloseStore(my, CERT_CLOSE_STORE_CHECK_FLAG));
+    if (previous)
+        setenv("XDG_DATA_HOME", saved.c_str(), 1);
+    else
+        unsetenv("XDG_DATA_HOME");
+}
+
+namespace {
+
+// The content inside a ContentInfo: what a decoder given the type up front reads.
+ByteString BareContent(const ByteString& contentInfo)
+{
+    const unsigned char* p = contentInfo.data();
+    long length = 0;
+    int tag = 0, cls = 0;
+    if (ASN1_get_object(&p, &length, &tag, &cls, (long)contentInfo.size()) & 0x80)
+        return {};
+    if (ASN1_get_object(&p, &length, &tag, &cls, (long)contentInfo.size()) & 0x80)
+        return {};
+    p += length;  // past the content type
+    if (ASN1_get_object(&p, &length, &tag, &cls, (long)(contentInfo.data() + contentInfo.size() - p)) & 0x80)
+        return {};
+    return ByteString(p, p + length);
+}
+
+}  // namespace
+
+TEST_F(CryptMsgTest, CertificatesRecipientsAndBareContent)
+{
+    ByteString signedBlob = LayerSign(alice_, szOID_OIWSEC_sha1, false, ToBytes(kText));
+    HCRYPTMSG msg = CryptMsgOpenToDecode(kEncoding, 0, 0, 0, nullptr, nullptr);
+    ASSERT_TRUE(CryptMsgUpdate(msg, signedBlob.data(), (DWORD)signedBlob.size(), TRUE));
+    DWORD count = 0, size = sizeof count;
+    ASSERT_TRUE(CryptMsgGetParam(msg, CMSG_CERT_COUNT_PARAM, 0, &count, &size));
+    EXPECT_EQ(count, 1u);
+    size = 0;
+    ASSERT_TRUE(CryptMsgGetParam(msg, CMSG_CERT_PARAM, 0, nullptr, &size));
+    ByteString cert(size);
+    ASSERT_TRUE(CryptMsgGetParam(msg, CMSG_CERT_PARAM, 0, cert.data(), &size));
+    EXPECT_EQ(cert, ByteString(alice_->pbCertEncoded, alice_->pbCertEncoded + alice_->cbCertEncoded));
+    EXPECT_FALSE(CryptMsgGetParam(msg, CMSG_CERT_PARAM, 1, nullptr, &size));
+    EXPECT_EQ(GetLastError(), CRYPT_E_INVALID_INDEX);
+    CryptMsgClose(msg);
+
+    ByteString enveloped = LayerEncrypt({alice_, bob_}, szOID_RSA_DES_EDE3_CBC, {}, ToBytes(kText));
+    msg = CryptMsgOpenToDecode(kEncoding, 0, 0, 0, nullptr, nullptr);
+    ASSERT_TRUE(CryptMsgUpdate(msg, enveloped.data(), (DWORD)enveloped.size(), TRUE));
+    size = sizeof count;
+    ASSERT_TRUE(CryptMsgGetParam(msg, CMSG_RECIPIENT_COUNT_PARAM, 0, &count, &size));
+    EXPECT_EQ(count, 2u);
+    EXPECT_FALSE(CryptMsgGetParam(msg, CMSG_CONTENT_PARAM, 0, nullptr, &size));
+    EXPECT_EQ(GetLastError(), CRYPT_E_NOT_DECRYPTED);
+    CryptMsgClose(msg);
+
+    // With the type given, the data is the content without its ContentInfo.
+    ByteString bare = BareContent(signedBlob);
+    ASSERT_FALSE(bare.empty());
+    msg = CryptMsgOpenToDecode(kEncoding, 0, CMSG_SIGNED, 0, nullptr, nullptr);
+    ASSERT_TRUE(CryptMsgUpdate(msg, bare.data(), (DWORD)bare.size(), TRUE));
+    size = 0;
+    ASSERT_TRUE(CryptMsgGetParam(msg, CMSG_CONTENT_PARAM, 0, nullptr, &size));
+    EXPECT_EQ(size, kText.size());
+    CryptMsgClose(msg);
+    msg = CryptMsgOpenToDecode(kEncoding, 0, CMSG_ENVELOPED, 0, nullptr, nullptr);
+    EXPECT_FALSE(CryptMsgUpdate(msg, bare.data(), (DWORD)bare.size(), TRUE));
+    CryptMsgClose(msg);
 }

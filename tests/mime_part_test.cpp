@@ -198,17 +198,34 @@ TEST(MimePartTest, LongTypeTokensAreCutAndTheLastContentTypeWins)
 
 TEST(MimePartTest, DelimiterWithTrailingBlanksIsNotADelimiter)
 {
+    // It ends the part before it; it and the lines after it stay in text order.
     const std::string text =
-        "Content-Type: multipart/mixed; boundary=b\r\n\r\npre\r\n--b\r\n\r\none\r\n--b \r\n\r\ntwo\r\n--b--\r\n";
+        "Content-Type: multipart/mixed; boundary=b\r\n\r\npre\r\n--b\r\n\r\none\r\n--b \r\n\r\ntwo\r\n"
+        "--b\r\n\r\nthree\r\n--b--\r\n";
     MimePart part;
     ParseInto(part, text);
     auto children = Children(part);
-    ASSERT_EQ(children.size(), 1u);
-    EXPECT_EQ(Texts(children[0]->body), Lines{"one\r\n"});
-    EXPECT_EQ(Texts(part.body), (Lines{"pre\r\n", "--b \r\n", "\r\n", "two\r\n"}));
-    // The preamble is written before the parts, so those lines move.
-    EXPECT_EQ(Serialized(part), "Content-Type: multipart/mixed; boundary=b\r\n\r\npre\r\n--b \r\n\r\ntwo\r\n"
-                                "--b\r\n\r\none\r\n--b--\r\n");
+    ASSERT_EQ(children.size(), 2u);
+    EXPECT_EQ(Texts(part.body), Lines{"pre\r\n"});
+    EXPECT_EQ(Texts(children[0]->body), (Lines{"one\r\n", "--b \r\n", "\r\n", "two\r\n"}));
+    EXPECT_EQ(Texts(children[1]->body), Lines{"three\r\n"});
+    EXPECT_EQ(Serialized(part), text);
+}
+
+TEST(MimePartTest, LinesAfterAnEndedMultipartFollowItsEpilogue)
+{
+    // The inner multipart ends at a line that is no delimiter of the outer one.
+    const std::string text =
+        "Content-Type: multipart/mixed; boundary=o\r\n\r\n"
+        "--o\r\nContent-Type: multipart/mixed; boundary=i\r\n\r\n--i\r\n\r\nx\r\n--i--\r\nepilogue\r\n"
+        "--o-not\r\nstray\r\n--o\r\n\r\nsecond\r\n--o--\r\n";
+    MimePart part;
+    ParseInto(part, text);
+    auto outer = Children(part);
+    ASSERT_EQ(outer.size(), 2u);
+    EXPECT_EQ(Texts(outer[0]->epilogue), (Lines{"epilogue\r\n", "--o-not\r\n", "stray\r\n"}));
+    EXPECT_EQ(part.body.head, nullptr);
+    EXPECT_EQ(Serialized(part), text);
 }
 
 TEST(MimePartTest, TopLevelEpilogueIsDroppedNestedEpilogueKept)
@@ -239,8 +256,13 @@ TEST(MimePartTest, NestedMultipartWithoutClosingDelimiter)
     auto inner = Children(*outer[0]);
     ASSERT_EQ(inner.size(), 1u);
     EXPECT_EQ(Texts(inner[0]->body), (Lines{"x\r\n", "--o\r\n", "\r\n", "second\r\n", "--o--\r\n"}));
-    // Serialising closes what was left open.
-    EXPECT_EQ(Serialized(part), text + "--i--\r\n--o--\r\n");
+    // Serialising adds no closing delimiter that the text did not have.
+    EXPECT_TRUE(outer[0]->closingMissing);
+    EXPECT_TRUE(part.closingMissing);
+    EXPECT_EQ(Serialized(part), text);
+    // A tree built by a caller is always closed.
+    part.firstChild->DropChildren();
+    EXPECT_FALSE(outer[0]->closingMissing);
 
     // Without a part of its own yet, the inner multipart ends at the outer delimiter.
     const std::string early =
@@ -261,6 +283,36 @@ TEST(MimePartTest, ClosingDelimiterBeforeAnyPartIsKeptAsText)
         "--o\r\nContent-Type: multipart/mixed; boundary=i\r\n\r\n--i--\r\nafter\r\n"
         "--o--\r\n";
     EXPECT_EQ(RoundTrip(text), text);
+}
+
+TEST(MimePartTest, PartWithoutBlankLineEndsAtTheNextDelimiter)
+{
+    const std::string text =
+        "Content-Type: multipart/mixed; boundary=b\r\n\r\n--b\r\n--b\r\nX-Only: header\r\n--b\r\n\r\nthird\r\n--b--\r\n";
+    MimePart part;
+    ParseInto(part, text);
+    auto children = Children(part);
+    ASSERT_EQ(children.size(), 3u);
+    EXPECT_EQ(children[0]->headers.head, nullptr);
+    EXPECT_EQ(Texts(children[1]->headers), Lines{"X-Only: header\r\n"});
+    EXPECT_EQ(Texts(children[2]->body), Lines{"third\r\n"});
+    EXPECT_EQ(Serialized(part), text);
+}
+
+TEST(MimePartTest, TruncatedMessageSerialisesStably)
+{
+    // Nothing is added for the multiparts left open, so a part whose boundary
+    // looks like its parent's closing delimiter cannot claim one on the next parse.
+    const std::string cut =
+        "Content-Type: multipart/mixed; boundary=o\r\n\r\n--o\r\n"
+        "Content-Type: multipart/alternative; boundary=i\r\n\r\n--i\r\nConte";
+    EXPECT_EQ(RoundTrip(cut), cut + "\r\n");
+    const std::string lookalike =
+        "Content-Type: multipart/mixed; boundary=b\r\n\r\n--b\r\n"
+        "Content-Type: multipart/mixed; boundary=b--\r\n\r\nx\r\n";
+    std::string once = RoundTrip(lookalike);
+    EXPECT_EQ(once, lookalike);
+    EXPECT_EQ(RoundTrip(once), once);
 }
 
 TEST(MimePartTest, ParentClosingDelimiterEndsAChildByPrefix)

@@ -132,17 +132,25 @@ TEST_F(TrustTest, OnlyTheRootWhoseKeySignedCounts)
 {
     TestCert twinRoot, twin;
     MakeTwinRoot(&twinRoot, &twin);
-    InstallCert("Root", Pki("root"));
-    InstallCert("Root", twinRoot);
+    // In either order one of the two same-named roots is met first and does
+    // not fit; the search must go on to the other.
+    for (bool realRootFirst : {true, false}) {
+        SCOPED_TRACE(realRootFirst ? "real root first" : "twin root first");
+        TempDir stores;
+        setenv("XDG_DATA_HOME", stores.path().c_str(), 1);
+        InstallCert("Root", realRootFirst ? Pki("root") : twinRoot);
+        InstallCert("Root", realRootFirst ? twinRoot : Pki("root"));
 
-    // Whichever same-named root comes first, the other must still be tried.
-    EXPECT_EQ(Check(Pki("alice")), 1);
-    EXPECT_EQ(result_->flags, kAllTrustBits);
-    EXPECT_EQ(Check(twin), 1);
-    EXPECT_EQ(result_->flags, kAllTrustBits);
-    EXPECT_STREQ(result_->issuerName, Sjis(Pki("root").subject).c_str());
-    EXPECT_EQ(Check(Pki("forged")), 0);
-    EXPECT_EQ(result_->flags, SR_SIGNER_CURRENT);
+        EXPECT_EQ(Check(Pki("alice")), 1);
+        EXPECT_EQ(result_->flags, kAllTrustBits);
+        EXPECT_EQ(Check(twin), 1);
+        EXPECT_EQ(result_->flags, kAllTrustBits);
+        EXPECT_STREQ(result_->issuerName, Sjis(Pki("root").subject).c_str());
+        EXPECT_EQ(Check(Pki("forged")), 0);
+        EXPECT_EQ(result_->flags, SR_SIGNER_CURRENT);
+        EXPECT_STREQ(result_->issuerName, "");
+    }
+    EXPECT_TRUE(Boxes().empty());
 }
 
 TEST_F(TrustTest, FilesTheSignerInCaOnce)

@@ -268,6 +268,7 @@ typedef struct _CRYPT_KEY_PROV_INFO {
 #define szOID_COMMON_NAME "2.5.4.3"
 #define szOID_KEY_USAGE "2.5.29.15"
 #define szOID_SUBJECT_ALT_NAME2 "2.5.29.17"
+#define szOID_KEYID_RDN "1.3.6.1.4.1.311.10.7.1"
 
 // Error codes (HRESULT values as the last error)
 #define E_INVALIDARG ((DWORD)0x80070057L)

@@ -3,6 +3,7 @@
 #include <string.h>
 
 #include "crypt_msg_common.h"
+#include "der_reader.h"
 
 namespace {
 
@@ -28,6 +29,16 @@ DecodeMessage* FromHandle(HCRYPTMSG handle)
     return message;
 }
 
+Bytes WrapInContentInfo(DWORD type, const Bytes& content)
+{
+    // 1.2.840.113549.1.7.<type>: the PKCS #7 content types share their numbers with CMSG_*.
+    Bytes oid = {0x2A, 0x86, 0x48, 0x86, 0xF7, 0x0D, 0x01, 0x07, (uint8_t)type};
+    Bytes inner = DerEncode(0x06, oid);
+    Bytes explicitContent = DerEncode(0xA0, content);
+    inner.insert(inner.end(), explicitContent.begin(), explicitContent.end());
+    return DerEncode(0x30, inner);
+}
+
 BOOL CopyDword(DWORD value, void* out, DWORD* outSize)
 {
     return CopyToCaller(&value, sizeof value, out, outSize);
@@ -43,6 +54,11 @@ CMS_SignerInfo* SignerAt(DecodeMessage* message, DWORD index)
 
 BOOL GetContent(DecodeMessage* message, void* out, DWORD* outSize)
 {
+    if (message->type == CMSG_ENVELOPED || message->type == CMSG_ENCRYPTED) {
+        // Their content is readable only once decrypted, which this handle never does.
+        SetLastError(CRYPT_E_NOT_DECRYPTED);
+        return FALSE;
+    }
     if (message->type != CMSG_DATA && message->type != CMSG_SIGNED && message->type != CMSG_HASHED) {
         SetLastError(CRYPT_E_INVALID_MSG_TYPE);
         return FALSE;
@@ -93,6 +109,11 @@ BOOL WINAPI CryptMsgUpdate(HCRYPTMSG hCryptMsg, const BYTE* pbData, DWORD cbData
     if (!fFinal)
         return TRUE;
     message->final = true;
+    if (message->expectedType != 0) {
+        // A type given up front means the data is the bare content, without
+        // the ContentInfo around it.
+        message->data = WrapInContentInfo(message->expectedType, message->data);
+    }
     message->cms = ParseContentInfo(message->data.data(), message->data.size());
     if (message->cms == nullptr)
         return FALSE;
@@ -154,6 +175,40 @@ BOOL WINAPI CryptMsgGetParam(HCRYPTMSG hCryptMsg, DWORD dwParamType, DWORD dwInd
             return FALSE;
         }
         return CopyAlgorithmToCaller(digest, pvData, pcbData);
+    }
+    case CMSG_CERT_COUNT_PARAM:
+    case CMSG_CERT_PARAM: {
+        if (message->type != CMSG_SIGNED) {
+            SetLastError(CRYPT_E_INVALID_MSG_TYPE);
+            return FALSE;
+        }
+        STACK_OF(X509)* certs = CMS_get1_certs(message->cms);
+        int count = certs ? sk_X509_num(certs) : 0;
+        BOOL ok = FALSE;
+        if (dwParamType == CMSG_CERT_COUNT_PARAM) {
+            ok = CopyDword((DWORD)count, pvData, pcbData);
+        } else if (dwIndex >= (DWORD)count) {
+            SetLastError(CRYPT_E_INVALID_INDEX);
+        } else {
+            unsigned char* der = nullptr;
+            int length = i2d_X509(sk_X509_value(certs, (int)dwIndex), &der);
+            if (length > 0)
+                ok = CopyToCaller(der, (size_t)length, pvData, pcbData);
+            else
+                SetLastError(CRYPT_E_ASN1_CORRUPT);
+            OPENSSL_free(der);
+        }
+        sk_X509_pop_free(certs, X509_free);
+        return ok;
+    }
+    case CMSG_RECIPIENT_COUNT_PARAM: {
+        if (message->type != CMSG_ENVELOPED) {
+            SetLastError(CRYPT_E_INVALID_MSG_TYPE);
+            return FALSE;
+        }
+        STACK_OF(CMS_RecipientInfo)* recipients = CMS_get0_RecipientInfos(message->cms);
+        return CopyDword(recipients ? (DWORD)sk_CMS_RecipientInfo_num(recipients) : 0, pvData,
+                         pcbData);
     }
     case CMSG_ENVELOPE_ALGORITHM_PARAM: {
         if (message->type != CMSG_ENVELOPED) {

@@ -102,6 +102,69 @@ CRYPT_VERIFY_MESSAGE_PARA VerifyParams()
     return para;
 }
 
+ByteString VerifyOpaque(const ByteString& blob, DWORD* error, PCCERT_CONTEXT* signer)
+{
+    CRYPT_VERIFY_MESSAGE_PARA para = VerifyParams();
+    DWORD size = 0;
+    *error = 0;
+    if (!CryptVerifyMessageSignature(&para, 0, blob.data(), (DWORD)blob.size(), nullptr, &size,
+                                     nullptr)) {
+        *error = GetLastError();
+        return {};
+    }
+    ByteString content(size);
+    if (!CryptVerifyMessageSignature(&para, 0, blob.data(), (DWORD)blob.size(), content.data(),
+                                     &size, signer)) {
+        *error = GetLastError();
+        return {};
+    }
+    content.resize(size);
+    return content;
+}
+
+DWORD VerifyDetached(const ByteString& signature, const ByteString& content,
+                     PCCERT_CONTEXT* signer)
+{
+    CRYPT_VERIFY_MESSAGE_PARA para = VerifyParams();
+    const BYTE* pieces[] = {content.data()};
+    DWORD sizes[] = {(DWORD)content.size()};
+    if (CryptVerifyDetachedMessageSignature(&para, 0, signature.data(), (DWORD)signature.size(), 1,
+                                            pieces, sizes, signer))
+        return 0;
+    return GetLastError();
+}
+
+ByteString Decrypt(const ByteString& blob, HCERTSTORE store, DWORD* error,
+                   PCCERT_CONTEXT* used)
+{
+    CRYPT_DECRYPT_MESSAGE_PARA para = {};
+    para.cbSize = sizeof para;
+    para.dwMsgAndCertEncodingType = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;
+    para.cCertStore = 1;
+    para.rghCertStore = &store;
+    DWORD size = 0;
+    *error = 0;
+    if (!CryptDecryptMessage(&para, blob.data(), (DWORD)blob.size(), nullptr, &size, nullptr)) {
+        *error = GetLastError();
+        return {};
+    }
+    ByteString content(size);
+    if (!CryptDecryptMessage(&para, blob.data(), (DWORD)blob.size(), content.data(), &size, used)) {
+        *error = GetLastError();
+        return {};
+    }
+    content.resize(size);
+    return content;
+}
+
+ByteString DecryptWith(const ByteString& blob, PCCERT_CONTEXT withKey, DWORD* error)
+{
+    HCERTSTORE store = StoreWith({withKey});
+    ByteString content = Decrypt(blob, store, error);
+    CertCloseStore(store, 0);
+    return content;
+}
+
 namespace {
 
 HCRYPTMSG DecodedMessage(const ByteString& message)

@@ -38,6 +38,16 @@ ByteString LayerEncrypt(const std::vector<PCCERT_CONTEXT>& recipients, const cha
 // Verification parameters that take the signer from the message's certificates.
 CRYPT_VERIFY_MESSAGE_PARA VerifyParams();
 
+// The layer's verification and decryption with the size-query pattern; on
+// failure the content is empty and *error holds the last error.
+ByteString VerifyOpaque(const ByteString& blob, DWORD* error, PCCERT_CONTEXT* signer = nullptr);
+DWORD VerifyDetached(const ByteString& signature, const ByteString& content,
+                     PCCERT_CONTEXT* signer = nullptr);
+ByteString Decrypt(const ByteString& blob, HCERTSTORE store, DWORD* error,
+                   PCCERT_CONTEXT* used = nullptr);
+// Decrypts with a memory store holding just that certificate.
+ByteString DecryptWith(const ByteString& blob, PCCERT_CONTEXT withKey, DWORD* error);
+
 // Reads one CryptMsgGetParam algorithm identifier: its OID and parameter bytes.
 bool MessageAlgorithm(const ByteString& message, DWORD param, std::string* oid,
                       ByteString* parameters);
