@@ -148,6 +148,16 @@ TEST_F(StoreTest, StoreNamesAndFilesCopiedInByHand)
 
 TEST_F(StoreTest, AStoreHandleSeesTheFolderAsItWasWhenOpened)
 {
+    // A deletion through an older handle keeps what another handle added.
+    InstallCert("CA", Cert("alice"));
+    HCERTSTORE older = CertOpenSystemStoreA(0, "CA");
+    InstallCert("CA", Cert("bob"));
+    InstallCert("CA", Cert("carol"));
+    EXPECT_TRUE(CertDeleteCertificateFromStore(CertEnumCertificatesInStore(older, nullptr)));
+    EXPECT_TRUE(CertCloseStore(older, CERT_CLOSE_STORE_CHECK_FLAG));
+    EXPECT_EQ(SubjectsOfSystemStore("CA"), (std::vector<std::string>{Cert("bob").subject,
+                                                                     Cert("carol").subject}));
+
     HCERTSTORE early = CertOpenSystemStoreA(0, "AddressBook");
     ASSERT_NE(early, nullptr);
     InstallCert("AddressBook", Cert("alice"));

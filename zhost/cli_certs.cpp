@@ -222,7 +222,7 @@ int ImportPfx(HCERTSTORE store, const std::string& bytes, const std::string& pas
     std::vector<WCHAR> wide = WidePassword(password);
     HCERTSTORE pfx = PFXImportCertStore(&blob, wide.data(), CRYPT_EXPORTABLE | CRYPT_USER_KEYSET);
     if (pfx == NULL)
-        return Failure("cannot read the PKCS #12 file (" + ErrorCode() + ")");
+        return Failure("not a certificate, or a PKCS #12 file that cannot be read (" + ErrorCode() + ")");
     int imported = 0;
     bool failed = false;
     PCCERT_CONTEXT cert = NULL;

@@ -187,13 +187,15 @@ bool AppendIndex(const std::string& dir, const std::string& thumbprint)
     return close(fd) == 0 && ok;
 }
 
-bool RewriteIndex(CertStoreImpl* store)
+// Takes a certificate out of the index as it is on disk now, so that what
+// other handles (or processes) added since this one was opened stays listed.
+bool DropFromIndex(const std::string& dir, const std::string& thumbprint)
 {
     std::string text;
-    for (CertContextImpl* impl : store->certs)
-        if (store->deleted.count(impl) == 0)
-            text += impl->data->thumbprint + "\n";
-    return WriteWhole(store->dir + "/index", text.data(), text.size(), 0600);
+    for (const std::string& line : ReadIndex(dir))
+        if (line != thumbprint)
+            text += line + "\n";
+    return WriteWhole(dir + "/index", text.data(), text.size(), 0600);
 }
 
 void AdoptIntoStore(CertStoreImpl* store, CertContextImpl* impl)
@@ -472,9 +474,9 @@ BOOL AddContext(CertStoreImpl* store, CertContextImpl* source, DWORD disposition
         // named by thumbprint and so hold one copy: the old context leaves.
         if (disposition == CERT_STORE_ADD_REPLACE_EXISTING || !store->dir.empty()) {
             RemoveFiles(store, existing);
-            Unlist(store, existing);
+            Unlist(store, existing);  // may destroy `existing`
             if (!store->dir.empty())
-                RewriteIndex(store);
+                DropFromIndex(store->dir, source->data->thumbprint);
         }
     }
 
@@ -677,8 +679,8 @@ BOOL WINAPI CertDeleteCertificateFromStore(PCCERT_CONTEXT pCertContext)
         ok = FALSE;
     } else if (Listed(store, impl)) {
         RemoveFiles(store, impl);
-        Unlist(store, impl);
-        if (!store->dir.empty() && !RewriteIndex(store)) {
+        Unlist(store, impl);  // the caller's reference keeps `impl` alive
+        if (!store->dir.empty() && !DropFromIndex(store->dir, impl->data->thumbprint)) {
             SetLastError(CRYPT_E_FILE_ERROR);
             ok = FALSE;
         }
