@@ -60,17 +60,22 @@ open(path, "wb").write(head + body)
 PY
 }
 
-# Best wall time (s) and its peak resident set (KiB) over RUNS runs of a command.
+# Best wall time (s), CPU time (user + system, s) of that run, and the largest
+# peak resident set (KiB) over RUNS runs of a command. On a loaded machine the
+# CPU time is the steadier measure.
 measure() {
-  local best_t="" best_m="" t m
+  local best_t="" best_c="" best_m="" t u s m
   for _ in $(seq "$runs"); do
-    /usr/bin/time -f "%e %M" -o "$work/time" "$@" >/dev/null 2>"$work/stderr" || {
+    /usr/bin/time -f "%e %U %S %M" -o "$work/time" "$@" >/dev/null 2>"$work/stderr" || {
       echo "failed: $*" >&2; cat "$work/stderr" >&2; exit 1; }
-    read -r t m <"$work/time"
-    if [ -z "$best_t" ] || awk "BEGIN{exit !($t < $best_t)}"; then best_t=$t; fi
+    read -r t u s m <"$work/time"
+    if [ -z "$best_t" ] || awk "BEGIN{exit !($t < $best_t)}"; then
+      best_t=$t
+      best_c=$(awk "BEGIN{print $u + $s}")
+    fi
     if [ -z "$best_m" ] || [ "$m" -gt "$best_m" ]; then best_m=$m; fi
   done
-  echo "$best_t $best_m"
+  echo "$best_t $best_c $best_m"
 }
 
 openssl_run() { # op message
@@ -86,7 +91,8 @@ openssl_run() { # op message
 export -f openssl_run
 export pki work
 
-printf '%-14s %10s %10s %10s %7s %10s %9s %10s\n' operation size zhost_s openssl_s ratio zhost_MB "peak/size" openssl_MB
+printf '%-14s %9s %8s %8s %6s %7s %7s %6s %8s %9s %8s\n' operation size zhost_s ossl_s ratio \
+  zhost_cpu ossl_cpu cpu_x zhost_MB peak/size ossl_MB
 for size in $sizes; do
   msg=$work/msg-$size.eml
   make_message "$size" "$msg"
@@ -98,10 +104,10 @@ for size in $sizes; do
       sign-detached) cmd=sign form=YES ;;
       sign-encrypt) cmd=sign-encrypt form=NO ;;
     esac
-    read -r zt zm < <(measure "$zhost" --plugin "$work/plugin-$form/libzsmime.so" $cmd "$msg" -o "$work/out.eml")
-    read -r ot om < <(measure bash -c "openssl_run $op $msg")
-    awk -v op="$op" -v b="$bytes" -v zt="$zt" -v ot="$ot" -v zm="$zm" -v om="$om" 'BEGIN {
-      r = (ot > 0) ? zt / ot : 0
-      printf "%-14s %10d %10.3f %10.3f %7.2f %10.1f %9.2f %10.1f\n", op, b, zt, ot, r, zm/1024, zm*1024/b, om/1024 }'
+    read -r zt zc zm < <(measure "$zhost" --plugin "$work/plugin-$form/libzsmime.so" $cmd "$msg" -o "$work/out.eml")
+    read -r ot oc om < <(measure bash -c "openssl_run $op $msg")
+    awk -v op="$op" -v b="$bytes" -v zt="$zt" -v ot="$ot" -v zc="$zc" -v oc="$oc" -v zm="$zm" -v om="$om" 'BEGIN {
+      r = (ot > 0) ? zt / ot : 0; c = (oc > 0) ? zc / oc : 0
+      printf "%-14s %9d %8.3f %8.3f %6.2f %7.2f %7.2f %6.2f %8.1f %9.2f %8.1f\n", op, b, zt, ot, r, zc, oc, c, zm/1024, zm*1024/b, om/1024 }'
   done
 done

@@ -311,6 +311,8 @@ int EncryptMessage(HWND window, LPARAM, SmimeResult* result)
     DWORD blobSize = 0;
     if (!EncryptSource(&job, para, &blobSize))
         return 0;
+    g_host.Free(job.source);  // not needed again; a large message stands in memory once less
+    job.source = NULL;
     job.base64 = EncodeBlob(job.blob, blobSize);
     if (job.base64 == NULL)
         return 0;

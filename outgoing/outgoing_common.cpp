@@ -161,6 +161,7 @@ void ShowReport(const std::string& text)
 
 void StampPluginHeader(HWND window)
 {
-    std::string value = std::string(PLUGIN_NAME) + " " + PLUGIN_VERSION;
-    g_host.CompSetSpecifiedHeader(window, "X-SMIME-Plugin", value.c_str());
+    char value[HEADER_VALUE_SIZE];
+    wsprintfA(value, "%s %s", PLUGIN_NAME, PLUGIN_VERSION);
+    g_host.CompSetSpecifiedHeader(window, "X-SMIME-Plugin", value);
 }

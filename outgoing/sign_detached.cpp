@@ -1,6 +1,5 @@
 // Clear signing: multipart/signed with the content in canonical form and a
 // detached PKCS #7 signature.
-#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <time.h>
@@ -48,7 +47,7 @@ WORD BoundarySalt()
 
 void MakeBoundary(char* boundary)
 {
-    snprintf(boundary, BOUNDARY_SIZE, "===[S/MIME_RFC2311]===%08X.%04X===", (unsigned)time(NULL),
+    wsprintfA(boundary, "===[S/MIME_RFC2311]===%08X.%04X===", (unsigned)time(NULL),
              (unsigned)BoundarySalt());
 }
 

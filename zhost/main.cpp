@@ -2,8 +2,6 @@
 #include <stdio.h>
 #include <string.h>
 
-#include <utility>
-
 #include "zhost/cli.h"
 
 static const char kUsage[] =
@@ -71,7 +69,7 @@ static int RunOnMessage(Plugin& plugin, const CliOptions& options)
     bool compose = command == "encrypt" || command == "sign" || command == "sign-encrypt";
     if (compose) {
         Host().hasComposer = true;
-        Host().composer = std::move(text);  // the file text is not needed again
+        Host().composer = std::move(text);
         const char* description = command == "encrypt" ? "メッセージをS/MIMEで暗号化"
                                   : command == "sign"  ? "メッセージにS/MIMEで電子署名"
                                                        : "メッセージにS/MIMEで暗号化+電子署名";
@@ -79,7 +77,7 @@ static int RunOnMessage(Plugin& plugin, const CliOptions& options)
             return UsageError("the plug-in registered no " + command + " command");
     } else {
         Host().hasMessage = true;
-        Host().message = text;
+        Host().message = std::move(text);
         if (command == "open")
             plugin.OpenMail();
         else if (!RunMenuCommand(plugin, MENU_TYPE_MAIN, "S/MIMEメッセージの復号と検証", kMainWindow))
