@@ -8,8 +8,8 @@
 #include "zhost/host_exports.h"
 #include "zhost/zhost.h"
 
-const HWND kMainWindow = reinterpret_cast<HWND>(0x1001);
-const HWND kComposeWindow = reinterpret_cast<HWND>(0x2002);
+HWND kMainWindow = reinterpret_cast<HWND>(0x1001);
+HWND kComposeWindow = reinterpret_cast<HWND>(0x2002);
 
 static const char kDefaultFolder[] = "C:\\Zandrel\\Mail\\Inbox";
 

@@ -14,8 +14,10 @@
 #include "host/plugin_interface.h"
 
 // The two windows the host offers: the main window and one composition window.
-extern const HWND kMainWindow;
-extern const HWND kComposeWindow;
+// Plain values on POSIX; the Windows driver makes them real windows, since
+// user32 refuses a dialog owned by a window that does not exist.
+extern HWND kMainWindow;
+extern HWND kComposeWindow;
 
 struct RegisteredCommand {
     int id;
