@@ -93,7 +93,7 @@ TEST(DialogPlatformTest, ControlsFollowTheTemplateOrderWithTheirClassesAndTexts)
     t.play = [](HWND d) {
         std::vector<int> ids;
         EnumChildWindows(d, CollectId, (LPARAM)&ids);
-        EXPECT_EQ(ids, (std::vector<int>{1, 2, 1001, 1004, 1005, 1006, 1003, 1002, 1007, 1019, -1, 1020,
+        EXPECT_EQ(ids, (std::vector<int>{1, 2, 1001, 1004, 1005, 1006, 1003, 1002, 1007, 1019, 65535, 1020,
                                          1009, 1010, 1008, 1011, 1012}));
         char text[256];
         GetWindowTextA(d, text, sizeof text);

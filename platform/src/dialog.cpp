@@ -89,7 +89,7 @@ Control* FindControl(HWND dialog, int id)
     if (d == nullptr)
         return nullptr;
     for (const std::unique_ptr<Control>& c : d->controls)
-        if (c->id == id)
+        if (c->id == (WORD)id)
             return c.get();
     return nullptr;
 }
@@ -326,7 +326,8 @@ std::unique_ptr<Dialog> BuildDialog(const ZDialogTemplate& t, HWND owner, DLGPRO
         const ZDialogItemTemplate& item = t.items[i];
         std::unique_ptr<Control> c(new Control());
         c->dialog = d.get();
-        c->id = item.id;
+        // A DIALOG template holds 16-bit identifiers: -1 reads back as 65535, as in user32.
+        c->id = (WORD)item.id;
         c->className = item.className;
         c->kind = KindOf(item.className);
         c->style = item.style;
