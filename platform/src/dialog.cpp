@@ -108,11 +108,6 @@ const ZDialogTemplate* FindTemplate(HINSTANCE instance, LPCSTR name)
     return nullptr;
 }
 
-bool IsByteLead(unsigned char c)
-{
-    return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC);
-}
-
 unsigned char FoldAscii(unsigned char c)
 {
     return (c >= 'a' && c <= 'z') ? (unsigned char)(c - 'a' + 'A') : c;
@@ -130,10 +125,10 @@ int CompareNoCase(const char* text, const char* prefix, bool prefixOnly)
             return (prefixOnly || *a == '\0') ? 0 : 1;
         if (*a == '\0')
             return -1;
-        if (IsByteLead(*a) || IsByteLead(*b)) {
-            int width = (IsByteLead(*a) && a[1] != '\0') ? 2 : 1;
+        if (IsDBCSLeadByte(*a) || IsDBCSLeadByte(*b)) {
+            int width = (IsDBCSLeadByte(*a) && a[1] != '\0') ? 2 : 1;
             int n = memcmp(a, b, width);
-            if (n != 0 || (IsByteLead(*b) && b[1] != '\0') != (width == 2))
+            if (n != 0 || (IsDBCSLeadByte(*b) && b[1] != '\0') != (width == 2))
                 return n != 0 ? n : (int)*a - (int)*b;
             a += width;
             b += width;
