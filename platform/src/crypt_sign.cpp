@@ -104,7 +104,10 @@ Bytes BuildSignedMessage(const CRYPT_SIGN_MESSAGE_PARA* para, bool detached, con
         SetLastError(CRYPT_E_NO_KEY_PROPERTY);
         return {};
     }
-    const unsigned int flags = CMS_BINARY | CMS_PARTIAL | (detached ? CMS_DETACHED : 0);
+    // Signed as detached: CMS_final then only digests the content, where
+    // the opaque form would gather a copy of it in a growing memory BIO.
+    // The content is put in afterwards, borrowed for the encoding.
+    const unsigned int flags = CMS_BINARY | CMS_PARTIAL | CMS_DETACHED;
     CMS_ContentInfo* cms = CMS_sign(nullptr, nullptr, nullptr, nullptr, flags);
     if (cms == nullptr) {
         SetLastError(NTE_NO_MEMORY);
@@ -137,8 +140,23 @@ Bytes BuildSignedMessage(const CRYPT_SIGN_MESSAGE_PARA* para, bool detached, con
         BIO* in = BIO_new_mem_buf(content ? content : (const BYTE*)"", (int)contentSize);
         ok = in != nullptr && CMS_final(cms, in, nullptr, flags) == 1;
         BIO_free(in);
+        ASN1_OCTET_STRING** inner = nullptr;
+        if (ok && !detached) {
+            ok = CMS_set_detached(cms, 0) == 1 && (inner = CMS_get0_content(cms)) != nullptr &&
+                 *inner != nullptr;
+            if (ok) {
+                (*inner)->flags &= ~ASN1_STRING_FLAG_CONT;  // not a placeholder any more
+                void* bytes = (void*)(content ? content : (const BYTE*)"");
+                ASN1_STRING_set0(*inner, bytes, (int)contentSize);
+            }
+        }
         if (ok)
             der = EncodeContentInfo(cms);
+        if (inner != nullptr && *inner != nullptr) {
+            // The caller's bytes: not freed with the message (set0 would free them).
+            (*inner)->data = nullptr;
+            (*inner)->length = 0;
+        }
         ok = ok && !der.empty();
     }
     CMS_ContentInfo_free(cms);
