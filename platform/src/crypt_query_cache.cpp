@@ -18,22 +18,33 @@ struct RememberedQuery {
 
 thread_local RememberedQuery t_remembered;
 
-// A 64-bit multiply-rotate hash over 8-byte words: far cheaper than the
-// crypto it guards, and it covers every byte, so a buffer refilled in place
-// between the two calls is noticed.
+uint64_t Rotate(uint64_t x, int bits)
+{
+    return (x << bits) | (x >> (64 - bits));
+}
+
+uint64_t MixWord(uint64_t lane, const uint8_t* p)
+{
+    const uint64_t k1 = 0x9E3779B185EBCA87ull, k2 = 0xC2B2AE3D27D4EB4Full;
+    uint64_t word;
+    memcpy(&word, p, 8);
+    return Rotate(lane + word * k2, 31) * k1;
+}
+
+// A 64-bit multiply-rotate hash in four independent lanes over 32-byte
+// blocks: far cheaper than the crypto it guards, and it covers every byte,
+// so a buffer refilled in place between the two calls is noticed.
 uint64_t HashBytes(const uint8_t* data, size_t size)
 {
     const uint64_t k1 = 0x9E3779B185EBCA87ull, k2 = 0xC2B2AE3D27D4EB4Full;
-    uint64_t h = k1 ^ (uint64_t)size;
+    uint64_t lanes[4] = {k1 + k2, k2, 0, 0 - k1};
     size_t i = 0;
-    for (; i + 8 <= size; i += 8) {
-        uint64_t word;
-        memcpy(&word, data + i, 8);
-        word *= k2;
-        word = (word << 31) | (word >> 33);
-        h ^= word * k1;
-        h = ((h << 27) | (h >> 37)) * k1 + 0x52DCE729;
-    }
+    for (; i + 32 <= size; i += 32)
+        for (int l = 0; l < 4; ++l)
+            lanes[l] = MixWord(lanes[l], data + i + 8 * l);
+    uint64_t h = (uint64_t)size;
+    for (int l = 0; l < 4; ++l)
+        h = (h ^ Rotate(lanes[l], 7 * (l + 1))) * k1;
     for (; i < size; ++i)
         h = (h ^ data[i]) * 0x100000001B3ull;
     h ^= h >> 33;
