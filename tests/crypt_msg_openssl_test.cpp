@@ -195,6 +195,120 @@ TEST_F(CryptMsgOpensslTest, SignerNamedByKeyIdentifier)
               record.issuer.end());
 }
 
+namespace {
+
+// A callback as the plug-in writes it: the signer is looked up in the
+// message's own certificates by the id it is given.
+PCCERT_CONTEXT WINAPI LookUpSigner(void*, DWORD encoding, PCERT_INFO signerId, HCERTSTORE store)
+{
+    return CertGetSubjectCertificateFromStore(store, encoding, signerId);
+}
+
+// The Windows key-id form of a signer id: a name with one szOID_KEYID_RDN attribute.
+ByteString KeyIdName(const ByteString& keyId)
+{
+    const BYTE oid[] = {0x06, 0x0A, 0x2B, 0x06, 0x01, 0x04, 0x01, 0x82, 0x37, 0x0A, 0x07, 0x01};
+    BYTE attributeSize = (BYTE)(sizeof oid + 2 + keyId.size());
+    ByteString name;
+    for (BYTE b : {(BYTE)0x30, (BYTE)(attributeSize + 4), (BYTE)0x31, (BYTE)(attributeSize + 2),
+                   (BYTE)0x30, attributeSize})
+        name.push_back(b);
+    for (BYTE b : oid)
+        name.push_back(b);
+    name.push_back(0x04);
+    name.push_back((BYTE)keyId.size());
+    for (BYTE b : keyId)
+        name.push_back(b);
+    return name;
+}
+
+ByteString FromHex(const std::string& hex)
+{
+    ByteString bytes;
+    for (size_t i = 0; i + 1 < hex.size(); i += 2)
+        bytes.push_back((BYTE)std::stoi(hex.substr(i, 2), nullptr, 16));
+    return bytes;
+}
+
+}  // namespace
+
+TEST_F(CryptMsgOpensslTest, KeyIdSignerIsFoundInTheStoreByTheCallback)
+{
+    std::string key = dir_.File("keyid.key"), cert = dir_.File("keyid.pem");
+    ASSERT_TRUE(Shell("openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=keyid -keyout " +
+                      key + " -out " + cert + " -addext subjectKeyIdentifier=hash"));
+    ASSERT_TRUE(Shell("openssl cms -sign -nodetach -keyid -binary -outform DER -signer " + cert +
+                      " -inkey " + key + " -in " + contentFile_ + " -out " + dir_.File("signed")));
+    ByteString blob = Read("signed");
+    CRYPT_VERIFY_MESSAGE_PARA para = VerifyParams();
+    para.pfnGetSignerCertificate = LookUpSigner;
+    DWORD size = 0;
+    ASSERT_TRUE(CryptVerifyMessageSignature(&para, 0, blob.data(), (DWORD)blob.size(), nullptr,
+                                            &size, nullptr));
+    ByteString content(size);
+    PCCERT_CONTEXT signer = nullptr;
+    ASSERT_TRUE(CryptVerifyMessageSignature(&para, 0, blob.data(), (DWORD)blob.size(),
+                                            content.data(), &size, &signer));
+    content.resize(size);
+    EXPECT_EQ(content, ToBytes(kContent));
+    ASSERT_NE(signer, nullptr);
+    DWORD nameSize = CertGetNameStringA(signer, CERT_NAME_SIMPLE_DISPLAY_TYPE, 0, nullptr, nullptr, 0);
+    std::string name(nameSize, '\0');
+    CertGetNameStringA(signer, CERT_NAME_SIMPLE_DISPLAY_TYPE, 0, nullptr, &name[0], nameSize);
+    EXPECT_STREQ(name.c_str(), "keyid");
+    CertFreeCertificateContext(signer);
+}
+
+TEST_F(CryptMsgOpensslTest, KeyIdWithoutTheExtensionIsTheHashOfThePublicKeyInfo)
+{
+    // Without a subjectKeyIdentifier the key id is the SHA-1 of the encoded
+    // SubjectPublicKeyInfo, as Windows computes it.
+    TestCert plain;
+    plain.keyPem = dir_.File("plain.key");
+    plain.certPem = dir_.File("plain.pem");
+    plain.certDer = dir_.File("plain.der");
+    ASSERT_TRUE(Shell("openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=plain -keyout " +
+                      plain.keyPem + " -out " + plain.certPem +
+                      " -addext subjectKeyIdentifier=none -addext authorityKeyIdentifier=none"));
+    ASSERT_TRUE(Shell("openssl x509 -in " + plain.certPem + " -outform DER -out " + plain.certDer));
+    ASSERT_TRUE(Shell("openssl x509 -in " + plain.certPem + " -noout -pubkey | openssl pkey -pubin "
+                      "-outform DER -out " + dir_.File("spki.der")));
+    ASSERT_TRUE(Shell("openssl sha1 -r " + dir_.File("spki.der") + " | cut -c1-40 > " +
+                      dir_.File("spki.sha1") + " && true"));
+    ByteString spkiHash = FromHex(ReadFile(dir_.File("spki.sha1")));
+    ASSERT_EQ(spkiHash.size(), 20u);
+    PCCERT_CONTEXT plainContext = LoadCertContext(plain, false);
+    ASSERT_NE(plainContext, nullptr);
+    HCERTSTORE store = StoreWith({aliceContext_, plainContext});
+
+    ByteString name = KeyIdName(spkiHash);
+    CERT_INFO id = {};
+    id.Issuer.pbData = name.data();
+    id.Issuer.cbData = (DWORD)name.size();
+    PCCERT_CONTEXT found = CertGetSubjectCertificateFromStore(store, kEncoding, &id);
+    ASSERT_NE(found, nullptr);
+    EXPECT_EQ(ByteString(found->pbCertEncoded, found->pbCertEncoded + found->cbCertEncoded),
+              ByteString(plainContext->pbCertEncoded,
+                         plainContext->pbCertEncoded + plainContext->cbCertEncoded));
+    CertFreeCertificateContext(found);
+
+    // Another identifier, or a serial number beside it, finds nothing.
+    spkiHash[0] ^= 1;
+    ByteString other = KeyIdName(spkiHash);
+    id.Issuer.pbData = other.data();
+    EXPECT_EQ(CertGetSubjectCertificateFromStore(store, kEncoding, &id), nullptr);
+    EXPECT_EQ(GetLastError(), CRYPT_E_NOT_FOUND);
+    spkiHash[0] ^= 1;
+    BYTE serial = 1;
+    id.Issuer.pbData = name.data();
+    id.SerialNumber.pbData = &serial;
+    id.SerialNumber.cbData = 1;
+    EXPECT_EQ(CertGetSubjectCertificateFromStore(store, kEncoding, &id), nullptr);
+
+    CertFreeCertificateContext(plainContext);
+    CertCloseStore(store, 0);
+}
+
 TEST_F(CryptMsgOpensslTest, LayerDecryptsWhatOpensslEncrypts)
 {
     ByteString content = ToBytes(kContent);

@@ -350,6 +350,84 @@ TEST_F(CryptMsgTest, EncryptSizeQueryIsEnoughForTheFill)
     EXPECT_EQ(GetLastError(), CRYPT_E_UNKNOWN_ALGO);
 }
 
+// The fill call may reuse the size query's work only for the very same
+// input: a buffer refilled in place between the two calls is signed,
+// verified or decrypted afresh.
+TEST_F(CryptMsgTest, FillCallAfterAQueryFollowsTheInputsCurrentBytes)
+{
+    ByteString content = ToBytes(kText), other = ToBytes(kText);
+    other[other.size() / 2] ^= 0x20;
+    CRYPT_SIGN_MESSAGE_PARA sign = {};
+    sign.cbSize = sizeof sign;
+    sign.dwMsgEncodingType = kEncoding;
+    sign.pSigningCert = alice_;
+    sign.HashAlgorithm.pszObjId = (LPSTR)szOID_OIWSEC_sha1;
+    sign.cMsgCert = 1;
+    sign.rgpMsgCert = &alice_;
+    ByteString buffer = content;
+    const BYTE* pieces[] = {buffer.data()};
+    DWORD sizes[] = {(DWORD)buffer.size()};
+    DWORD size = 0;
+    ASSERT_TRUE(CryptSignMessage(&sign, FALSE, 1, pieces, sizes, nullptr, &size));
+    std::copy(other.begin(), other.end(), buffer.begin());
+    ByteString blob(size);
+    ASSERT_TRUE(CryptSignMessage(&sign, FALSE, 1, pieces, sizes, blob.data(), &size));
+    blob.resize(size);
+    DWORD error = 0;
+    EXPECT_EQ(VerifyOpaque(blob, &error), other);
+
+    // Verification: the query's content is not handed out for another message.
+    ByteString signedText = LayerSign(alice_, szOID_OIWSEC_sha1, false, content);
+    ByteString message = signedText;
+    CRYPT_VERIFY_MESSAGE_PARA verify = VerifyParams();
+    ASSERT_TRUE(CryptVerifyMessageSignature(&verify, 0, message.data(), (DWORD)message.size(),
+                                            nullptr, &size, nullptr));
+    ASSERT_EQ(blob.size(), message.size());
+    std::copy(blob.begin(), blob.end(), message.begin());  // same length: one more signed body
+    ByteString decoded(size);
+    ASSERT_TRUE(CryptVerifyMessageSignature(&verify, 0, message.data(), (DWORD)message.size(),
+                                            decoded.data(), &size, nullptr));
+    decoded.resize(size);
+    EXPECT_EQ(decoded, other);
+
+    // Decryption: a buffer found too small reports the exact size, and the
+    // next call fills it.
+    ByteString enveloped = LayerEncrypt({bob_}, szOID_RSA_DES_EDE3_CBC, {}, content);
+    HCERTSTORE store = StoreWith({bob_});
+    CRYPT_DECRYPT_MESSAGE_PARA decrypt = {};
+    decrypt.cbSize = sizeof decrypt;
+    decrypt.dwMsgAndCertEncodingType = kEncoding;
+    decrypt.cCertStore = 1;
+    decrypt.rghCertStore = &store;
+    size = 0;
+    ASSERT_TRUE(CryptDecryptMessage(&decrypt, enveloped.data(), (DWORD)enveloped.size(), nullptr,
+                                    &size, nullptr));
+    EXPECT_EQ(size, content.size());
+    ByteString plain(size);
+    DWORD small = size - 1;
+    EXPECT_FALSE(CryptDecryptMessage(&decrypt, enveloped.data(), (DWORD)enveloped.size(),
+                                     plain.data(), &small, nullptr));
+    EXPECT_EQ(GetLastError(), (DWORD)ERROR_MORE_DATA);
+    EXPECT_EQ(small, size);
+    PCCERT_CONTEXT used = nullptr;
+    ASSERT_TRUE(CryptDecryptMessage(&decrypt, enveloped.data(), (DWORD)enveloped.size(),
+                                    plain.data(), &size, &used));
+    EXPECT_EQ(plain, content);
+    EXPECT_TRUE(SameCert(used, bob_));
+    CertFreeCertificateContext(used);
+
+    // A query left unanswered is forgotten by the next call, whatever it is.
+    ByteString otherEnveloped = LayerEncrypt({bob_}, szOID_RSA_DES_EDE3_CBC, {}, other);
+    ASSERT_TRUE(CryptDecryptMessage(&decrypt, enveloped.data(), (DWORD)enveloped.size(), nullptr,
+                                    &size, nullptr));
+    ASSERT_EQ(otherEnveloped.size(), enveloped.size());
+    std::copy(otherEnveloped.begin(), otherEnveloped.end(), enveloped.begin());
+    ASSERT_TRUE(CryptDecryptMessage(&decrypt, enveloped.data(), (DWORD)enveloped.size(),
+                                    plain.data(), &size, nullptr));
+    EXPECT_EQ(plain, other);
+    CertCloseStore(store, 0);
+}
+
 TEST(Rc2ParametersTest, EncodeAndDecodeFollowTheVersionEncoding)
 {
     CRYPT_RC2_CBC_PARAMETERS in = {CRYPT_RC2_128BIT_VERSION, FALSE, {}};

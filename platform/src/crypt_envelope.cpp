@@ -1,17 +1,20 @@
 // CryptEncryptMessage and CryptDecryptMessage: PKCS #7 enveloped-data with
 // RSA key transport to recipients named by issuer and serial number.
 //
-// The size query performs a real encryption and reports its size. The fill
-// call encrypts again with a fresh key and IV; for the same inputs the
-// result has exactly the same length (IV, wrapped keys and padded content
-// are all fixed-size), so the reported size always fits.
+// The size query performs the real encryption and reports its size; the
+// fill call that follows with the same inputs gets that same blob. Any other
+// call encrypts afresh; for the same inputs the result has exactly the same
+// length (IV, wrapped keys and padded content are all fixed-size).
 #include <string.h>
 
 
 #include "crypt_msg_common.h"  // first: OpenSSL before wincrypt
 #include "crypt_internal.h"
+#include "crypt_query_cache.h"
 
 namespace {
+
+const int kEncryptQuery = 1, kDecryptQuery = 2;
 
 struct CmsHolder {
     CMS_ContentInfo* cms = nullptr;
@@ -98,6 +101,44 @@ Bytes BuildEnvelopedMessage(PCRYPT_ENCRYPT_MESSAGE_PARA para, DWORD recipientCou
     return der;
 }
 
+int VectorBioWrite(BIO* bio, const char* data, int size)
+{
+    auto* vector = (Bytes*)BIO_get_data(bio);
+    if (size <= 0)
+        return 0;
+    vector->insert(vector->end(), (const uint8_t*)data, (const uint8_t*)data + size);
+    return size;
+}
+
+long VectorBioControl(BIO*, int command, long, void*)
+{
+    return command == BIO_CTRL_FLUSH ? 1 : 0;
+}
+
+int VectorBioCreate(BIO* bio)
+{
+    BIO_set_init(bio, 1);
+    return 1;
+}
+
+// A write-only BIO appending to a vector it does not own.
+BIO* NewVectorBio(Bytes* vector)
+{
+    static BIO_METHOD* method = [] {
+        BIO_METHOD* m = BIO_meth_new(BIO_get_new_index() | BIO_TYPE_SOURCE_SINK, "vector sink");
+        if (m != nullptr) {
+            BIO_meth_set_write(m, VectorBioWrite);
+            BIO_meth_set_ctrl(m, VectorBioControl);
+            BIO_meth_set_create(m, VectorBioCreate);
+        }
+        return m;
+    }();
+    BIO* bio = method != nullptr ? BIO_new(method) : nullptr;
+    if (bio != nullptr)
+        BIO_set_data(bio, vector);
+    return bio;
+}
+
 // Decrypts with the first recipient whose certificate and private key are
 // in one of the stores; returns the certificate used (a new reference).
 PCCERT_CONTEXT DecryptWithStores(CMS_ContentInfo* cms, PCRYPT_DECRYPT_MESSAGE_PARA para,
@@ -121,15 +162,18 @@ PCCERT_CONTEXT DecryptWithStores(CMS_ContentInfo* cms, PCRYPT_DECRYPT_MESSAGE_PA
                 EVP_PKEY* key = CertPrivateKey(cert);
                 if (key == nullptr)
                     continue;
-                BIO* out = BIO_new(BIO_s_mem());
+                // Straight into the caller's vector, reserved up front: the
+                // plaintext is never longer than the ciphertext.
+                content->clear();
+                ASN1_OCTET_STRING** encrypted = CMS_get0_content(cms);
+                if (encrypted != nullptr && *encrypted != nullptr)
+                    content->reserve((size_t)ASN1_STRING_length(*encrypted));
+                BIO* out = NewVectorBio(content);
                 bool ok = out != nullptr &&
                           CMS_decrypt_set1_pkey_and_peer(cms, key, x509, nullptr) == 1 &&
                           CMS_decrypt(cms, nullptr, nullptr, nullptr, out, CMS_BINARY) == 1;
-                if (ok) {
-                    char* data = nullptr;
-                    long size = BIO_get_mem_data(out, &data);
-                    content->assign((const uint8_t*)data, (const uint8_t*)data + size);
-                }
+                if (!ok)
+                    content->clear();
                 BIO_free(out);
                 ERR_clear_error();
                 if (ok) {
@@ -166,13 +210,26 @@ BOOL WINAPI CryptEncryptMessage(PCRYPT_ENCRYPT_MESSAGE_PARA pEncryptPara, DWORD 
         SetLastError(E_INVALIDARG);
         return FALSE;
     }
-    Bytes blob = BuildEnvelopedMessage(pEncryptPara, cRecipientCert, rgpRecipientCert,
-                                       pbToBeEncrypted, cbToBeEncrypted);
-    if (blob.empty()) {
-        *pcbEncryptedBlob = 0;
-        return FALSE;
+    QueryKey key(kEncryptQuery);
+    key.Add(pEncryptPara->dwMsgEncodingType);
+    key.Add(pEncryptPara->dwInnerContentType);
+    key.AddString(pEncryptPara->ContentEncryptionAlgorithm.pszObjId);
+    key.AddData(pEncryptPara->ContentEncryptionAlgorithm.Parameters.pbData,
+                pEncryptPara->ContentEncryptionAlgorithm.Parameters.cbData);
+    for (DWORD i = 0; i < cRecipientCert; ++i)
+        key.Add(rgpRecipientCert[i]);
+    key.AddData(pbToBeEncrypted, cbToBeEncrypted);
+    // The fill call after a size query returns the very blob measured (same key and IV).
+    QueryResult result;
+    if (!TakeQueryResult(key, pbEncryptedBlob, &result)) {
+        result.data = BuildEnvelopedMessage(pEncryptPara, cRecipientCert, rgpRecipientCert,
+                                            pbToBeEncrypted, cbToBeEncrypted);
+        if (result.data.empty()) {
+            *pcbEncryptedBlob = 0;
+            return FALSE;
+        }
     }
-    return CopyToCaller(blob.data(), blob.size(), pbEncryptedBlob, pcbEncryptedBlob);
+    return CopyOrRemember(key, &result, pbEncryptedBlob, pcbEncryptedBlob);
 }
 
 BOOL WINAPI CryptDecryptMessage(PCRYPT_DECRYPT_MESSAGE_PARA pDecryptPara,
@@ -183,35 +240,60 @@ BOOL WINAPI CryptDecryptMessage(PCRYPT_DECRYPT_MESSAGE_PARA pDecryptPara,
     EnsureCryptoProviders();
     if (ppXchgCert != nullptr)
         *ppXchgCert = nullptr;
-    DWORD error = 0;
-    Bytes content;
-    PCCERT_CONTEXT cert = nullptr;
-    CmsHolder holder;
-    if (pDecryptPara == nullptr || !IsPkcs7Encoding(pDecryptPara->dwMsgAndCertEncodingType) ||
-        (pbEncryptedBlob == nullptr && cbEncryptedBlob > 0)) {
-        error = E_INVALIDARG;
-    } else if ((holder.cms = ParseContentInfo(pbEncryptedBlob, cbEncryptedBlob)) == nullptr) {
-        error = GetLastError();
-    } else if (CmsMessageType(holder.cms) != CMSG_ENVELOPED) {
-        error = CRYPT_E_UNEXPECTED_MSG_TYPE;
-    } else {
-        cert = DecryptWithStores(holder.cms, pDecryptPara, &content, &error);
+    QueryKey key(kDecryptQuery);
+    if (pDecryptPara != nullptr) {
+        key.Add(pDecryptPara->dwMsgAndCertEncodingType);
+        for (DWORD s = 0; s < pDecryptPara->cCertStore && pDecryptPara->rghCertStore; ++s)
+            key.Add(pDecryptPara->rghCertStore[s]);
     }
-    if (cert == nullptr) {
-        if (pcbDecrypted != nullptr)
-            *pcbDecrypted = 0;
-        SetLastError(error);
-        return FALSE;
+    key.AddData(pbEncryptedBlob, cbEncryptedBlob);
+    QueryResult result;
+    if (!TakeQueryResult(key, pbDecrypted, &result)) {
+        DWORD error = 0;
+        CmsHolder holder;
+        if (pDecryptPara == nullptr || !IsPkcs7Encoding(pDecryptPara->dwMsgAndCertEncodingType) ||
+            (pbEncryptedBlob == nullptr && cbEncryptedBlob > 0)) {
+            error = E_INVALIDARG;
+        } else if ((holder.cms = ParseContentInfo(pbEncryptedBlob, cbEncryptedBlob)) == nullptr) {
+            error = GetLastError();
+        } else if (CmsMessageType(holder.cms) != CMSG_ENVELOPED) {
+            error = CRYPT_E_UNEXPECTED_MSG_TYPE;
+        } else {
+            result.cert = DecryptWithStores(holder.cms, pDecryptPara, &result.data, &error);
+        }
+        if (result.cert == nullptr) {
+            if (pcbDecrypted != nullptr)
+                *pcbDecrypted = 0;
+            SetLastError(error);
+            return FALSE;
+        }
     }
-    if (pcbDecrypted != nullptr &&
-        !CopyToCaller(content.data(), content.size(), pbDecrypted, pcbDecrypted)) {
-        CertFreeCertificateContext(cert);
-        return FALSE;
+    if (pcbDecrypted != nullptr) {
+        bool consumed = pbDecrypted != nullptr && *pcbDecrypted >= result.data.size();
+        BOOL copied = CopyToCaller(result.data.data(), result.data.size(), pbDecrypted, pcbDecrypted);
+        if (!consumed && result.data.size() <= 0xFFFFFFFFu) {
+            // A size query (or a buffer found too small): the caller comes back for the content.
+            DWORD error = GetLastError();
+            if (ppXchgCert != nullptr)
+                *ppXchgCert = CertDuplicateCertificateContext(result.cert);
+            RememberQueryResult(key, &result);
+            if (!copied && ppXchgCert != nullptr) {
+                CertFreeCertificateContext(*ppXchgCert);
+                *ppXchgCert = nullptr;
+            }
+            SetLastError(error);
+            return copied;
+        }
+        if (!copied) {
+            ReleaseQueryResult(&result);
+            return FALSE;
+        }
     }
-    if (ppXchgCert != nullptr)
-        *ppXchgCert = cert;
-    else
-        CertFreeCertificateContext(cert);
+    if (ppXchgCert != nullptr) {
+        *ppXchgCert = result.cert;
+        result.cert = nullptr;
+    }
+    ReleaseQueryResult(&result);
     return TRUE;
 }
 

@@ -152,12 +152,12 @@ Bytes EncodeContentInfo(CMS_ContentInfo* cms)
     return der;
 }
 
-Bytes EnvelopedContentAlgorithm(const Bytes& contentInfoDer)
+Bytes EnvelopedContentAlgorithm(const uint8_t* contentInfoDer, size_t size)
 {
     // ContentInfo { contentType, [0] EXPLICIT EnvelopedData { version,
     // [0] originatorInfo OPTIONAL, recipientInfos SET,
     // encryptedContentInfo { contentType, contentEncryptionAlgorithm, ... } } }
-    DerReader top(contentInfoDer.data(), contentInfoDer.size());
+    DerReader top(contentInfoDer, size);
     DerTlv contentInfo, type, explicitContent, enveloped, version, item, eci, eciType, algorithm;
     if (!top.Read(0x30, &contentInfo))
         return {};

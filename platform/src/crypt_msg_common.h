@@ -46,7 +46,7 @@ Bytes EncodeContentInfo(CMS_ContentInfo* cms);
 
 // The content-encryption AlgorithmIdentifier of an enveloped ContentInfo, as
 // DER bytes found by walking the DER form; empty when it cannot be found.
-Bytes EnvelopedContentAlgorithm(const Bytes& contentInfoDer);
+Bytes EnvelopedContentAlgorithm(const uint8_t* contentInfoDer, size_t size);
 
 // Writes an AlgorithmIdentifier in the CryptoAPI layout: the structure,
 // then the dotted identifier and the parameter bytes in the same buffer.

@@ -16,7 +16,7 @@ struct DecodeMessage {
     bool final = false;
     CMS_ContentInfo* cms = nullptr;
     DWORD type = 0;
-    Bytes der;               // the parsed message in DER, for hand-walked fields
+    Bytes envelopeAlgorithm;  // DER AlgorithmIdentifier of an enveloped message's content
 };
 
 DecodeMessage* FromHandle(HCRYPTMSG handle)
@@ -104,7 +104,11 @@ BOOL WINAPI CryptMsgUpdate(HCRYPTMSG hCryptMsg, const BYTE* pbData, DWORD cbData
         SetLastError(E_INVALIDARG);
         return FALSE;
     }
-    if (cbData > 0)
+    // A whole message in one final update is parsed where it lies; pieces are gathered first.
+    const BYTE* whole = pbData;
+    size_t wholeSize = cbData;
+    bool gathered = !message->data.empty() || !fFinal || message->expectedType != 0;
+    if (gathered && cbData > 0)
         message->data.insert(message->data.end(), pbData, pbData + cbData);
     if (!fFinal)
         return TRUE;
@@ -114,7 +118,11 @@ BOOL WINAPI CryptMsgUpdate(HCRYPTMSG hCryptMsg, const BYTE* pbData, DWORD cbData
         // the ContentInfo around it.
         message->data = WrapInContentInfo(message->expectedType, message->data);
     }
-    message->cms = ParseContentInfo(message->data.data(), message->data.size());
+    if (gathered) {
+        whole = message->data.data();
+        wholeSize = message->data.size();
+    }
+    message->cms = ParseContentInfo(whole, wholeSize);
     if (message->cms == nullptr)
         return FALSE;
     message->type = CmsMessageType(message->cms);
@@ -126,7 +134,16 @@ BOOL WINAPI CryptMsgUpdate(HCRYPTMSG hCryptMsg, const BYTE* pbData, DWORD cbData
         SetLastError(CRYPT_E_UNEXPECTED_MSG_TYPE);
         return FALSE;
     }
-    message->der = EncodeContentInfo(message->cms);
+    if (message->type == CMSG_ENVELOPED) {
+        // Only the content algorithm is read by hand, from the DER form; BER
+        // input is re-encoded for it.
+        message->envelopeAlgorithm = EnvelopedContentAlgorithm(whole, wholeSize);
+        if (message->envelopeAlgorithm.empty()) {
+            Bytes der = EncodeContentInfo(message->cms);
+            message->envelopeAlgorithm = EnvelopedContentAlgorithm(der.data(), der.size());
+        }
+    }
+    message->data = Bytes();
     return TRUE;
 }
 
@@ -215,12 +232,11 @@ BOOL WINAPI CryptMsgGetParam(HCRYPTMSG hCryptMsg, DWORD dwParamType, DWORD dwInd
             SetLastError(CRYPT_E_INVALID_MSG_TYPE);
             return FALSE;
         }
-        Bytes algorithm = EnvelopedContentAlgorithm(message->der);
-        if (algorithm.empty()) {
+        if (message->envelopeAlgorithm.empty()) {
             SetLastError(CRYPT_E_ASN1_CORRUPT);
             return FALSE;
         }
-        return CopyAlgorithmToCaller(algorithm, pvData, pcbData);
+        return CopyAlgorithmToCaller(message->envelopeAlgorithm, pvData, pcbData);
     }
     default:
         SetLastError(CRYPT_E_INVALID_MSG_TYPE);

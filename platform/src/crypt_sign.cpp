@@ -7,6 +7,7 @@
 
 #include "crypt_msg_common.h"  // first: OpenSSL before wincrypt
 #include "crypt_internal.h"
+#include "crypt_query_cache.h"
 
 namespace {
 
@@ -76,8 +77,21 @@ bool AddAuthAttributes(CMS_SignerInfo* signer, DWORD count, const CRYPT_ATTRIBUT
     return true;
 }
 
+const int kSignQuery = 3;
+
+void AddAttributesToKey(QueryKey* key, DWORD count, const CRYPT_ATTRIBUTE* attributes)
+{
+    key->Add(count);
+    for (DWORD i = 0; i < count && attributes != nullptr; ++i) {
+        key->AddString(attributes[i].pszObjId);
+        for (DWORD v = 0; v < attributes[i].cValue && attributes[i].rgValue; ++v)
+            key->AddData(attributes[i].rgValue[v].pbData, attributes[i].rgValue[v].cbData);
+    }
+}
+
 // Builds the whole signed message; sets the last error and returns empty on failure.
-Bytes BuildSignedMessage(const CRYPT_SIGN_MESSAGE_PARA* para, bool detached, const Bytes& content)
+Bytes BuildSignedMessage(const CRYPT_SIGN_MESSAGE_PARA* para, bool detached, const BYTE* content,
+                         size_t contentSize)
 {
     const EVP_MD* md = DigestForOid(para->HashAlgorithm.pszObjId);
     if (md == nullptr) {
@@ -90,7 +104,10 @@ Bytes BuildSignedMessage(const CRYPT_SIGN_MESSAGE_PARA* para, bool detached, con
         SetLastError(CRYPT_E_NO_KEY_PROPERTY);
         return {};
     }
-    const unsigned int flags = CMS_BINARY | CMS_PARTIAL | (detached ? CMS_DETACHED : 0);
+    // Signed as detached: CMS_final then only digests the content, where
+    // the opaque form would gather a copy of it in a growing memory BIO.
+    // The content is put in afterwards, borrowed for the encoding.
+    const unsigned int flags = CMS_BINARY | CMS_PARTIAL | CMS_DETACHED;
     CMS_ContentInfo* cms = CMS_sign(nullptr, nullptr, nullptr, nullptr, flags);
     if (cms == nullptr) {
         SetLastError(NTE_NO_MEMORY);
@@ -120,11 +137,26 @@ Bytes BuildSignedMessage(const CRYPT_SIGN_MESSAGE_PARA* para, bool detached, con
         error = CRYPT_E_BAD_ENCODE;
     }
     if (ok) {
-        BIO* in = BIO_new_mem_buf(content.data(), (int)content.size());
+        BIO* in = BIO_new_mem_buf(content ? content : (const BYTE*)"", (int)contentSize);
         ok = in != nullptr && CMS_final(cms, in, nullptr, flags) == 1;
         BIO_free(in);
+        ASN1_OCTET_STRING** inner = nullptr;
+        if (ok && !detached) {
+            ok = CMS_set_detached(cms, 0) == 1 && (inner = CMS_get0_content(cms)) != nullptr &&
+                 *inner != nullptr;
+            if (ok) {
+                (*inner)->flags &= ~ASN1_STRING_FLAG_CONT;  // not a placeholder any more
+                void* bytes = (void*)(content ? content : (const BYTE*)"");
+                ASN1_STRING_set0(*inner, bytes, (int)contentSize);
+            }
+        }
         if (ok)
             der = EncodeContentInfo(cms);
+        if (inner != nullptr && *inner != nullptr) {
+            // The caller's bytes: not freed with the message (set0 would free them).
+            (*inner)->data = nullptr;
+            (*inner)->length = 0;
+        }
         ok = ok && !der.empty();
     }
     CMS_ContentInfo_free(cms);
@@ -155,19 +187,48 @@ BOOL WINAPI CryptSignMessage(PCRYPT_SIGN_MESSAGE_PARA pSignPara, BOOL fDetachedS
         SetLastError(E_INVALIDARG);
         return FALSE;
     }
-    bool piecesOk = false;
-    Bytes content = JoinPieces(cToBeSigned, rgpbToBeSigned, rgcbToBeSigned, &piecesOk);
-    if (!piecesOk || content.size() > 0x7FFFFFFF) {
-        *pcbSignedBlob = 0;
-        SetLastError(E_INVALIDARG);
-        return FALSE;
+    QueryKey key(kSignQuery);
+    key.Add(pSignPara->dwMsgEncodingType);
+    key.Add(pSignPara->pSigningCert);
+    key.AddString(pSignPara->HashAlgorithm.pszObjId);
+    key.AddData(pSignPara->HashAlgorithm.Parameters.pbData,
+                pSignPara->HashAlgorithm.Parameters.cbData);
+    for (DWORD i = 0; i < pSignPara->cMsgCert && pSignPara->rgpMsgCert; ++i)
+        key.Add(pSignPara->rgpMsgCert[i]);
+    AddAttributesToKey(&key, pSignPara->cAuthAttr, pSignPara->rgAuthAttr);
+    AddAttributesToKey(&key, pSignPara->cUnauthAttr, pSignPara->rgUnauthAttr);
+    key.Add(fDetachedSignature != FALSE);
+    for (DWORD i = 0; i < cToBeSigned && rgpbToBeSigned && rgcbToBeSigned; ++i)
+        key.AddData(rgpbToBeSigned[i], rgcbToBeSigned[i]);
+    QueryResult result;
+    if (!TakeQueryResult(key, pbSignedBlob, &result)) {
+        bool piecesOk = false;
+        // One piece (the usual case) is signed where it lies.
+        Bytes joined;
+        const BYTE* content = nullptr;
+        size_t contentSize = 0;
+        if (cToBeSigned == 1 && rgpbToBeSigned != nullptr && rgcbToBeSigned != nullptr &&
+            (rgcbToBeSigned[0] == 0 || rgpbToBeSigned[0] != nullptr)) {
+            piecesOk = true;
+            content = rgpbToBeSigned[0];
+            contentSize = rgcbToBeSigned[0];
+        } else {
+            joined = JoinPieces(cToBeSigned, rgpbToBeSigned, rgcbToBeSigned, &piecesOk);
+            content = joined.data();
+            contentSize = joined.size();
+        }
+        if (!piecesOk || contentSize > 0x7FFFFFFF) {
+            *pcbSignedBlob = 0;
+            SetLastError(E_INVALIDARG);
+            return FALSE;
+        }
+        result.data = BuildSignedMessage(pSignPara, fDetachedSignature != FALSE, content, contentSize);
+        if (result.data.empty()) {
+            *pcbSignedBlob = 0;
+            return FALSE;
+        }
     }
-    Bytes blob = BuildSignedMessage(pSignPara, fDetachedSignature != FALSE, content);
-    if (blob.empty()) {
-        *pcbSignedBlob = 0;
-        return FALSE;
-    }
-    return CopyToCaller(blob.data(), blob.size(), pbSignedBlob, pcbSignedBlob);
+    return CopyOrRemember(key, &result, pbSignedBlob, pcbSignedBlob);
 }
 
 }  // extern "C"

@@ -26,8 +26,12 @@
 #include <set>
 
 #include <openssl/pem.h>
+#include <openssl/err.h>
+#include <openssl/sha.h>
+#include <openssl/x509v3.h>
 
 #include "crypt_cert.h"
+#include "der_reader.h"
 
 struct CertStoreImpl {
     std::string dir;                      // the folder of a system store; empty in memory
@@ -690,6 +694,54 @@ BOOL WINAPI CertDeleteCertificateFromStore(PCCERT_CONTEXT pCertContext)
     return ok;
 }
 
+}  // extern "C"
+
+namespace {
+
+// A signer named by key identifier comes as a name with a single
+// szOID_KEYID_RDN attribute holding the identifier as an OCTET STRING.
+bool KeyIdFromName(const CERT_NAME_BLOB& name, DerTlv* keyId)
+{
+    static const uint8_t kKeyIdRdnOid[] = {0x2B, 0x06, 0x01, 0x04, 0x01, 0x82, 0x37, 0x0A, 0x07, 0x01};
+    if (name.pbData == nullptr || name.cbData == 0)
+        return false;
+    DerReader top(name.pbData, name.cbData);
+    DerTlv sequence, set, attribute, oid;
+    if (!top.Read(0x30, &sequence) || !top.AtEnd())
+        return false;
+    DerReader rdns(sequence);
+    if (!rdns.Read(0x31, &set) || !rdns.AtEnd())
+        return false;
+    DerReader attributes(set);
+    if (!attributes.Read(0x30, &attribute) || !attributes.AtEnd())
+        return false;
+    DerReader parts(attribute);
+    return parts.Read(0x06, &oid) && oid.length == sizeof kKeyIdRdnOid &&
+           memcmp(oid.value, kKeyIdRdnOid, sizeof kKeyIdRdnOid) == 0 && parts.Read(0x04, keyId) &&
+           parts.AtEnd();
+}
+
+// The certificate's key identifier: its subjectKeyIdentifier extension, or
+// else the SHA-1 of its encoded SubjectPublicKeyInfo.
+bool HasKeyId(CertContextImpl* impl, const DerTlv& keyId)
+{
+    const ASN1_OCTET_STRING* extension = X509_get0_subject_key_id(impl->x509);
+    if (extension != nullptr)
+        return (size_t)ASN1_STRING_length(extension) == keyId.length &&
+               memcmp(ASN1_STRING_get0_data(extension), keyId.value, keyId.length) == 0;
+    ERR_clear_error();
+    unsigned char* spki = nullptr;
+    int length = i2d_X509_PUBKEY(X509_get_X509_PUBKEY(impl->x509), &spki);
+    unsigned char digest[SHA_DIGEST_LENGTH];
+    bool ok = length > 0 && SHA1(spki, (size_t)length, digest) != nullptr;
+    OPENSSL_free(spki);
+    return ok && keyId.length == sizeof digest && memcmp(digest, keyId.value, sizeof digest) == 0;
+}
+
+}  // namespace
+
+extern "C" {
+
 PCCERT_CONTEXT WINAPI CertGetSubjectCertificateFromStore(HCERTSTORE hCertStore,
                                                          DWORD dwCertEncodingType,
                                                          PCERT_INFO pCertId)
@@ -702,10 +754,17 @@ PCCERT_CONTEXT WINAPI CertGetSubjectCertificateFromStore(HCERTSTORE hCertStore,
         SetLastError(E_INVALIDARG);
         return nullptr;
     }
-    for (CertContextImpl* impl : store->certs)
-        if (store->deleted.count(impl) == 0 && SameBlob(impl->info.Issuer, pCertId->Issuer) &&
-            SameInteger(impl->info.SerialNumber, pCertId->SerialNumber))
+    DerTlv keyId;
+    bool byKeyId = pCertId->SerialNumber.cbData == 0 && KeyIdFromName(pCertId->Issuer, &keyId);
+    for (CertContextImpl* impl : store->certs) {
+        if (store->deleted.count(impl) != 0)
+            continue;
+        bool match = byKeyId ? HasKeyId(impl, keyId)
+                             : SameBlob(impl->info.Issuer, pCertId->Issuer) &&
+                                   SameInteger(impl->info.SerialNumber, pCertId->SerialNumber);
+        if (match)
             return HandOut(impl);
+    }
     SetLastError(CRYPT_E_NOT_FOUND);
     return nullptr;
 }

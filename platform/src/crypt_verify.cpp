@@ -6,6 +6,7 @@
 
 #include "crypt_msg_common.h"  // first: OpenSSL before wincrypt
 #include "crypt_internal.h"
+#include "crypt_query_cache.h"
 
 namespace {
 
@@ -13,6 +14,8 @@ struct CmsHolder {
     CMS_ContentInfo* cms = nullptr;
     ~CmsHolder() { CMS_ContentInfo_free(cms); }
 };
+
+const int kVerifyQuery = 4;
 
 const EVP_MD* SignerDigest(CMS_SignerInfo* signer)
 {
@@ -25,11 +28,16 @@ const EVP_MD* SignerDigest(CMS_SignerInfo* signer)
     return EVP_get_digestbyobj(oid);
 }
 
-bool Digest(const EVP_MD* md, const Bytes& content, Bytes* digest)
+struct Content {
+    const BYTE* data = nullptr;
+    size_t size = 0;
+};
+
+bool Digest(const EVP_MD* md, const Content& content, Bytes* digest)
 {
     digest->resize(EVP_MAX_MD_SIZE);
     unsigned int length = 0;
-    if (EVP_Digest(content.data(), content.size(), digest->data(), &length, md, nullptr) != 1)
+    if (EVP_Digest(content.data, content.size, digest->data(), &length, md, nullptr) != 1)
         return false;
     digest->resize(length);
     return true;
@@ -55,7 +63,7 @@ bool SignatureRecoverable(EVP_PKEY* key, const ASN1_OCTET_STRING* signature)
 }
 
 // Verifies one signer with the certificate's public key; 0 or the error code.
-DWORD VerifySigner(CMS_SignerInfo* signer, X509* cert, const Bytes& content)
+DWORD VerifySigner(CMS_SignerInfo* signer, X509* cert, const Content& content)
 {
     const EVP_MD* md = SignerDigest(signer);
     if (md == nullptr)
@@ -123,9 +131,9 @@ PCCERT_CONTEXT MessageCertByKeyId(CMS_ContentInfo* cms, CMS_SignerInfo* signer)
 }
 
 // Shared body of both functions. `detachedContent` null: the content is
-// taken from the message and returned in `content`.
+// taken from the message and, when `content` is not null, copied there.
 BOOL VerifySignedMessage(PCRYPT_VERIFY_MESSAGE_PARA para, DWORD signerIndex, const BYTE* blob,
-                         DWORD blobSize, const Bytes* detachedContent, Bytes* content,
+                         DWORD blobSize, const Content* detachedContent, Bytes* content,
                          PCCERT_CONTEXT* signerCertOut)
 {
     EnsureCryptoProviders();
@@ -151,14 +159,15 @@ BOOL VerifySignedMessage(PCRYPT_VERIFY_MESSAGE_PARA para, DWORD signerIndex, con
     }
     CMS_SignerInfo* signer = sk_CMS_SignerInfo_value(signers, (int)signerIndex);
 
+    Content signedContent;
     if (detachedContent != nullptr) {
-        *content = *detachedContent;
+        signedContent = *detachedContent;
     } else {
         ASN1_OCTET_STRING** inner = CMS_get0_content(holder.cms);
-        content->clear();
-        if (inner != nullptr && *inner != nullptr)
-            content->assign(ASN1_STRING_get0_data(*inner),
-                            ASN1_STRING_get0_data(*inner) + ASN1_STRING_length(*inner));
+        if (inner != nullptr && *inner != nullptr) {
+            signedContent.data = ASN1_STRING_get0_data(*inner);
+            signedContent.size = (size_t)ASN1_STRING_length(*inner);
+        }
     }
 
     SignerId id;
@@ -185,13 +194,15 @@ BOOL VerifySignedMessage(PCRYPT_VERIFY_MESSAGE_PARA para, DWORD signerIndex, con
         return FALSE;
     }
     X509* x509 = CertX509(cert);
-    DWORD error = x509 != nullptr ? VerifySigner(signer, x509, *content) : NTE_BAD_KEY;
+    DWORD error = x509 != nullptr ? VerifySigner(signer, x509, signedContent) : NTE_BAD_KEY;
     ERR_clear_error();
     if (error != 0) {
         CertFreeCertificateContext(cert);
         SetLastError(error);
         return FALSE;
     }
+    if (content != nullptr)
+        content->assign(signedContent.data, signedContent.data + signedContent.size);
     if (signerCertOut != nullptr)
         *signerCertOut = cert;
     else
@@ -208,10 +219,18 @@ BOOL WINAPI CryptVerifyMessageSignature(PCRYPT_VERIFY_MESSAGE_PARA pVerifyPara,
                                         DWORD cbSignedBlob, BYTE* pbDecoded, DWORD* pcbDecoded,
                                         PCCERT_CONTEXT* ppSignerCert)
 {
-    Bytes content;
-    PCCERT_CONTEXT cert = nullptr;
-    if (!VerifySignedMessage(pVerifyPara, dwSignerIndex, pbSignedBlob, cbSignedBlob, nullptr,
-                             &content, &cert)) {
+    QueryKey key(kVerifyQuery);
+    if (pVerifyPara != nullptr) {
+        key.Add(pVerifyPara->dwMsgAndCertEncodingType);
+        key.Add(pVerifyPara->pfnGetSignerCertificate);
+        key.Add(pVerifyPara->pvGetArg);
+    }
+    key.Add(dwSignerIndex);
+    key.AddData(pbSignedBlob, cbSignedBlob);
+    QueryResult result;
+    if (!TakeQueryResult(key, pbDecoded, &result) &&
+        !VerifySignedMessage(pVerifyPara, dwSignerIndex, pbSignedBlob, cbSignedBlob, nullptr,
+                             pcbDecoded != nullptr ? &result.data : nullptr, &result.cert)) {
         DWORD error = GetLastError();
         if (pcbDecoded != nullptr)
             *pcbDecoded = 0;
@@ -220,18 +239,30 @@ BOOL WINAPI CryptVerifyMessageSignature(PCRYPT_VERIFY_MESSAGE_PARA pVerifyPara,
         SetLastError(error);
         return FALSE;
     }
-    if (pcbDecoded != nullptr &&
-        !CopyToCaller(content.data(), content.size(), pbDecoded, pcbDecoded)) {
-        CertFreeCertificateContext(cert);
-        if (ppSignerCert != nullptr)
-            *ppSignerCert = nullptr;
-        SetLastError(ERROR_MORE_DATA);
-        return FALSE;
-    }
     if (ppSignerCert != nullptr)
-        *ppSignerCert = cert;
-    else
-        CertFreeCertificateContext(cert);
+        *ppSignerCert = nullptr;
+    if (pcbDecoded != nullptr) {
+        bool consumed = pbDecoded != nullptr && *pcbDecoded >= result.data.size();
+        BOOL copied = CopyToCaller(result.data.data(), result.data.size(), pbDecoded, pcbDecoded);
+        if (!consumed && result.data.size() <= 0xFFFFFFFFu) {
+            // A size query (or a buffer found too small): the caller comes back for the content.
+            DWORD error = GetLastError();
+            if (copied && ppSignerCert != nullptr)
+                *ppSignerCert = CertDuplicateCertificateContext(result.cert);
+            RememberQueryResult(key, &result);
+            SetLastError(error);
+            return copied;
+        }
+        if (!copied) {
+            ReleaseQueryResult(&result);
+            return FALSE;
+        }
+    }
+    if (ppSignerCert != nullptr) {
+        *ppSignerCert = result.cert;
+        result.cert = nullptr;
+    }
+    ReleaseQueryResult(&result);
     return TRUE;
 }
 
@@ -243,7 +274,9 @@ BOOL WINAPI CryptVerifyDetachedMessageSignature(PCRYPT_VERIFY_MESSAGE_PARA pVeri
                                                 DWORD rgcbToBeSigned[],
                                                 PCCERT_CONTEXT* ppSignerCert)
 {
-    Bytes detached;
+    // One piece (the usual case) is verified where it lies.
+    Bytes joined;
+    Content detached;
     for (DWORD i = 0; i < cToBeSigned; ++i) {
         if (rgpbToBeSigned == nullptr || rgcbToBeSigned == nullptr ||
             (rgcbToBeSigned[i] > 0 && rgpbToBeSigned[i] == nullptr)) {
@@ -252,11 +285,18 @@ BOOL WINAPI CryptVerifyDetachedMessageSignature(PCRYPT_VERIFY_MESSAGE_PARA pVeri
             SetLastError(E_INVALIDARG);
             return FALSE;
         }
-        detached.insert(detached.end(), rgpbToBeSigned[i], rgpbToBeSigned[i] + rgcbToBeSigned[i]);
     }
-    Bytes content;
+    if (cToBeSigned == 1) {
+        detached.data = rgpbToBeSigned[0];
+        detached.size = rgcbToBeSigned[0];
+    } else {
+        for (DWORD i = 0; i < cToBeSigned; ++i)
+            joined.insert(joined.end(), rgpbToBeSigned[i], rgpbToBeSigned[i] + rgcbToBeSigned[i]);
+        detached.data = joined.data();
+        detached.size = joined.size();
+    }
     return VerifySignedMessage(pVerifyPara, dwSignerIndex, pbDetachedSignBlob, cbDetachedSignBlob,
-                               &detached, &content, ppSignerCert);
+                               &detached, nullptr, ppSignerCert);
 }
 
 }  // extern "C"
