@@ -34,8 +34,6 @@ const char kUntrustedPrefix[] = "!!!!!!!!!!!!! ";
 const char kTrustedPrefix[] = "OOOOO ";
 
 const char kEnvelopedType[] = "application/x-pkcs7-mime;\n name=\"smime.p7m\";\n smime-type=enveloped-data\n";
-const char kBase64Encoding[] = "base64\n";
-const char kP7mDisposition[] = "attachment;\n filename=\"smime.p7m\"\n";
 
 // Everything one encryption owns; released in this order whatever the outcome.
 struct EncryptJob {
@@ -319,19 +317,11 @@ int EncryptMessage(HWND window, LPARAM, SmimeResult* result)
     free(job.blob);
     job.blob = NULL;
 
-    job.part.SetHeader("Content-Type", kEnvelopedType);
-    job.part.SetHeader("Content-Transfer-Encoding", kBase64Encoding);
-    job.part.SetHeader("Content-Disposition", kP7mDisposition);
-    const char* body[] = {job.base64};
-    char* text = SerializeWithBody(job.part, body, 1);
+    char* text = BuildPkcs7MimeText(&job.part, kEnvelopedType, job.base64);
     free(job.base64);
     job.base64 = NULL;
-    if (text == NULL) {
-        ShowMessage(MSG_OUT_OF_MEMORY);
+    if (!ReplaceComposerText(window, text))
         return 0;
-    }
-    g_host.CompSetSource(window, text);
-    free(text);
     result->flags |= SR_ENCRYPTED;
     return 1;
 }

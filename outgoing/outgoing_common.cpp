@@ -29,6 +29,26 @@ bool ParseHeaders(MimePart* part, const char* source)
     return part->headers.Append("\r\n") != NULL;
 }
 
+char* BuildPkcs7MimeText(MimePart* part, const char* contentType, const char* base64)
+{
+    part->SetHeader("Content-Type", contentType);
+    part->SetHeader("Content-Transfer-Encoding", "base64\n");
+    part->SetHeader("Content-Disposition", "attachment;\n filename=\"smime.p7m\"\n");
+    const char* body[] = {base64};
+    return SerializeWithBody(*part, body, 1);
+}
+
+bool ReplaceComposerText(HWND window, char* text)
+{
+    if (text == NULL) {
+        ShowMessage(MSG_OUT_OF_MEMORY);
+        return false;
+    }
+    g_host.CompSetSource(window, text);
+    free(text);
+    return true;
+}
+
 char* SerializeWithBody(const MimePart& part, const char* const* pieces, size_t count)
 {
     char* head = part.Serialize();

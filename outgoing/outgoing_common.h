@@ -35,6 +35,15 @@ bool ParseHeaders(MimePart* part, const char* source);
 // memory runs out.
 char* SerializeWithBody(const MimePart& part, const char* const* pieces, size_t count);
 
+// The composer text of an application/x-pkcs7-mime entity: part's headers with
+// Content-Type (contentType), Content-Transfer-Encoding and Content-Disposition
+// set, and base64 as its whole body. Null when memory runs out.
+char* BuildPkcs7MimeText(MimePart* part, const char* contentType, const char* base64);
+
+// Hands a new composer text to the host and frees it; a null text (memory ran
+// out) shows the message instead. True when the composer was written.
+bool ReplaceComposerText(HWND window, char* text);
+
 // Reads one composer header into a HEADER_VALUE_SIZE buffer, always terminated.
 void ReadComposerHeader(HWND window, const char* name, char* buffer);
 

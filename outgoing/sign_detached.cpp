@@ -175,13 +175,9 @@ int SignDetached(HWND window, LPARAM, SmimeResult* result)
         char* text = SerializeWithBody(*outer, body, sizeof body / sizeof body[0]);
         free(firstPart);
         firstPart = NULL;
-        if (text == NULL) {
-            ShowMessage(MSG_OUT_OF_MEMORY);
-            goto end;
-        }
         outer.reset();
-        g_host.CompSetSource(window, text);
-        free(text);
+        if (!ReplaceComposerText(window, text))
+            goto end;
     }
     result->flags |= SR_SIGNED;
     done = 1;

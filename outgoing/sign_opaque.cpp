@@ -11,8 +11,6 @@
 namespace {
 
 const char kSignedDataType[] = "application/x-pkcs7-mime;\n name=\"smime.p7m\";\n smime-type=signed-data\n";
-const char kBase64Encoding[] = "base64\n";
-const char kP7mDisposition[] = "attachment;\n filename=\"smime.p7m\"\n";
 
 }  // namespace
 
@@ -50,21 +48,11 @@ int SignOpaque(HWND window, LPARAM, SmimeResult* result)
     free(blob);
     blob = NULL;
 
-    part.SetHeader("Content-Type", kSignedDataType);
-    part.SetHeader("Content-Transfer-Encoding", kBase64Encoding);
-    part.SetHeader("Content-Disposition", kP7mDisposition);
-    {
-        const char* body[] = {base64};
-        text = SerializeWithBody(part, body, 1);
-    }
+    text = BuildPkcs7MimeText(&part, kSignedDataType, base64);
     free(base64);
     base64 = NULL;
-    if (text == NULL) {
-        ShowMessage(MSG_OUT_OF_MEMORY);
+    if (!ReplaceComposerText(window, text))
         goto end;
-    }
-    g_host.CompSetSource(window, text);
-    free(text);
     result->flags |= SR_SIGNED;
     done = 1;
 
