@@ -389,13 +389,7 @@ TEST_F(CryptMsgOpensslTest, AuthenticatedAttributesAreSignedAndCarried)
     BYTE value[] = {0x0C, 0x05, 'h', 'e', 'l', 'l', 'o'};
     CRYPT_ATTR_BLOB blob = {sizeof value, value};
     CRYPT_ATTRIBUTE attribute = {(LPSTR)"1.2.3.4.5", 1, &blob};
-    CRYPT_SIGN_MESSAGE_PARA para = {};
-    para.cbSize = sizeof para;
-    para.dwMsgEncodingType = kEncoding;
-    para.pSigningCert = aliceContext_;
-    para.HashAlgorithm.pszObjId = (LPSTR)szOID_NIST_sha256;
-    para.cMsgCert = 1;
-    para.rgpMsgCert = &aliceContext_;
+    CRYPT_SIGN_MESSAGE_PARA para = SignParams(aliceContext_, szOID_NIST_sha256, &aliceContext_);
     para.cAuthAttr = 1;
     para.rgAuthAttr = &attribute;
     ByteString content = ToBytes(kContent);

@@ -79,13 +79,7 @@ TEST_F(CryptMsgTest, SignedMessagesVerifyWithEachHash)
 TEST_F(CryptMsgTest, SignSizeQueryThenFillGivesTheSameBytesAndRefusesSmallBuffers)
 {
     ByteString content = ToBytes(kText);
-    CRYPT_SIGN_MESSAGE_PARA para = {};
-    para.cbSize = sizeof para;
-    para.dwMsgEncodingType = kEncoding;
-    para.pSigningCert = alice_;
-    para.HashAlgorithm.pszObjId = (LPSTR)szOID_OIWSEC_sha1;
-    para.cMsgCert = 1;
-    para.rgpMsgCert = &alice_;
+    CRYPT_SIGN_MESSAGE_PARA para = SignParams(alice_, szOID_OIWSEC_sha1, &alice_);
     const BYTE* pieces[] = {content.data()};
     DWORD sizes[] = {(DWORD)content.size()};
     DWORD size = 0;
@@ -114,13 +108,7 @@ TEST_F(CryptMsgTest, SignRefusesMissingKeyAndUnknownHash)
 
 TEST_F(CryptMsgTest, DetachedSignatureOverSeveralPiecesCoversTheirConcatenation)
 {
-    CRYPT_SIGN_MESSAGE_PARA para = {};
-    para.cbSize = sizeof para;
-    para.dwMsgEncodingType = kEncoding;
-    para.pSigningCert = alice_;
-    para.HashAlgorithm.pszObjId = (LPSTR)szOID_OIWSEC_sha1;
-    para.cMsgCert = 1;
-    para.rgpMsgCert = &alice_;
+    CRYPT_SIGN_MESSAGE_PARA para = SignParams(alice_, szOID_OIWSEC_sha1, &alice_);
     const BYTE* pieces[] = {(const BYTE*)"abc", (const BYTE*)"def"};
     DWORD sizes[] = {3, 3};
     DWORD size = 0;
@@ -231,13 +219,7 @@ TEST_F(CryptMsgTest, SignerComesFromTheCallbackWithIssuerAndSerial)
 
 TEST_F(CryptMsgTest, SignatureWithoutItsCertificateDoesNotVerify)
 {
-    CRYPT_SIGN_MESSAGE_PARA para = {};
-    para.cbSize = sizeof para;
-    para.dwMsgEncodingType = kEncoding;
-    para.pSigningCert = alice_;
-    para.HashAlgorithm.pszObjId = (LPSTR)szOID_OIWSEC_sha1;
-    para.cMsgCert = 1;
-    para.rgpMsgCert = &bob_;  // only bob's certificate travels
+    CRYPT_SIGN_MESSAGE_PARA para = SignParams(alice_, szOID_OIWSEC_sha1, &bob_);  // only bob's certificate travels
     const BYTE* pieces[] = {(const BYTE*)"data"};
     DWORD sizes[] = {4};
     DWORD size = 0;

@@ -50,8 +50,8 @@ bool Shell(const std::string& commandLine)
     return system(line.c_str()) == 0;
 }
 
-ByteString LayerSign(PCCERT_CONTEXT signer, const char* hashOid, bool detached,
-                     const ByteString& content)
+CRYPT_SIGN_MESSAGE_PARA SignParams(PCCERT_CONTEXT signer, const char* hashOid,
+                                   PCCERT_CONTEXT* messageCert)
 {
     CRYPT_SIGN_MESSAGE_PARA para = {};
     para.cbSize = sizeof para;
@@ -59,7 +59,14 @@ ByteString LayerSign(PCCERT_CONTEXT signer, const char* hashOid, bool detached,
     para.pSigningCert = signer;
     para.HashAlgorithm.pszObjId = (LPSTR)hashOid;
     para.cMsgCert = 1;
-    para.rgpMsgCert = &signer;
+    para.rgpMsgCert = messageCert;
+    return para;
+}
+
+ByteString LayerSign(PCCERT_CONTEXT signer, const char* hashOid, bool detached,
+                     const ByteString& content)
+{
+    CRYPT_SIGN_MESSAGE_PARA para = SignParams(signer, hashOid, &signer);
     const BYTE* pieces[] = {content.data()};
     DWORD sizes[] = {(DWORD)content.size()};
     DWORD size = 0;

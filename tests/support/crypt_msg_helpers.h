@@ -29,6 +29,11 @@ HCERTSTORE StoreWith(const std::vector<PCCERT_CONTEXT>& certs);
 bool Shell(const std::string& commandLine);
 
 // Signs with the layer: hash OID, detached or not, the signer also carried.
+// Signing parameters as the plug-in fills them: the given hash, no
+// authenticated attributes, the one certificate *messageCert carried along.
+CRYPT_SIGN_MESSAGE_PARA SignParams(PCCERT_CONTEXT signer, const char* hashOid,
+                                   PCCERT_CONTEXT* messageCert);
+
 ByteString LayerSign(PCCERT_CONTEXT signer, const char* hashOid, bool detached,
                      const ByteString& content);
 // Encrypts with the layer for the recipients.
