@@ -2,13 +2,20 @@
 
 #include <string.h>
 
+#include "host/messages.h"
+
 static const DWORD kEncoding = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;
 
 DWORD GetSubjectString(PCCERT_CONTEXT cert, char* buffer)
 {
+    // A quoted value may hold line breaks; shown as they are, they could
+    // pose as lines of a report.
+    char raw[SUBJECT_SIZE] = "";
+    DWORD count = CertNameToStrA(X509_ASN_ENCODING, &cert->pCertInfo->Subject, CERT_X500_NAME_STR,
+                                 raw, SUBJECT_SIZE);
     memset(buffer, 0, SUBJECT_SIZE);
-    return CertNameToStrA(X509_ASN_ENCODING, &cert->pCertInfo->Subject, CERT_X500_NAME_STR, buffer,
-                          SUBJECT_SIZE);
+    CopyDisplayName(buffer, SUBJECT_SIZE, raw);
+    return count < 2 ? count : (DWORD)strlen(buffer) + 1;
 }
 
 bool CertHasKeyUsage(BYTE mask, PCCERT_CONTEXT cert)

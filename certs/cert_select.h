@@ -6,7 +6,9 @@
 
 enum { SUBJECT_SIZE = 1024 };
 
-// The subject as an X.500 string into a SUBJECT_SIZE buffer; returns CertNameToStrA's count.
+// The subject as an X.500 string into a SUBJECT_SIZE buffer, control characters
+// escaped as for display; returns CertNameToStrA's count (below 2: no name) or,
+// for a name, the escaped text's length with its terminator.
 DWORD GetSubjectString(PCCERT_CONTEXT cert, char* buffer);
 
 bool CertHasKeyUsage(BYTE mask, PCCERT_CONTEXT cert);

@@ -6,6 +6,7 @@
 
 #include <wincrypt.h>
 
+#include "certs/cert_select.h"
 #include "host/messages.h"
 #include "incoming/smime_body.h"
 #include "settings/settings.h"
@@ -45,11 +46,8 @@ char* DecryptSmimeMessage(const char* source, SmimeResult* result)
             SET_RESULT_TEXT(result->errorText, "復号失敗");
         } else {
             content[contentSize] = '\0';
-            char name[1024] = "";
-            DWORD named = keyCert == NULL ? 0
-                                          : CertNameToStrA(X509_ASN_ENCODING,
-                                                           &keyCert->pCertInfo->Subject,
-                                                           CERT_X500_NAME_STR, name, sizeof name);
+            char name[SUBJECT_SIZE] = "";
+            DWORD named = keyCert == NULL ? 0 : GetSubjectString(keyCert, name);
             if (named < 2) {
                 SET_RESULT_TEXT(result->errorText, "証明書のサブジェクトが取得できません");
             } else {

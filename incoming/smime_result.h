@@ -22,6 +22,8 @@ struct SmimeResult {
     char certText[RESULT_TEXT_SIZE];
     char encAlgName[RESULT_NAME_SIZE];
     char errorText[RESULT_NAME_SIZE];
+    // The From address when it is not one of the signer certificate's addresses.
+    char unlistedSender[RESULT_NAME_SIZE];
 };
 
 // Copies text into a fixed field, cut to the field's size less the terminator.

@@ -8,6 +8,7 @@
 
 #include "certs/trust.h"
 #include "host/messages.h"
+#include "incoming/sender_check.h"
 #include "incoming/smime_body.h"
 #include "mime/mime_part.h"
 #include "settings/settings.h"
@@ -27,11 +28,13 @@ static CRYPT_VERIFY_MESSAGE_PARA VerifyParameters()
     return para;
 }
 
-static void MarkVerified(PCCERT_CONTEXT signer, SmimeResult* result)
+static void MarkVerified(const char* source, PCCERT_CONTEXT signer, SmimeResult* result)
 {
     result->flags |= SR_SIGNED | SR_SIGNATURE_VALID;
-    if (signer != NULL)
+    if (signer != NULL) {
         CheckSignerTrust(signer, result);
+        NoteUnlistedSender(source, signer, result);
+    }
 }
 
 char* VerifyOpaqueSignature(const char* source, SmimeResult* result)
@@ -60,7 +63,7 @@ char* VerifyOpaqueSignature(const char* source, SmimeResult* result)
         } else {
             content[contentSize] = '\0';
             verified = true;
-            MarkVerified(signer, result);
+            MarkVerified(source, signer, result);
         }
     }
 
@@ -161,7 +164,7 @@ char* VerifyDetachedSignature(const char* source, SmimeResult* result)
     PCCERT_CONTEXT signer = NULL;
     if (CryptVerifyDetachedMessageSignature(&para, 0, der, derSize, 1, pieces, pieceSizes,
                                             &signer)) {
-        MarkVerified(signer, result);
+        MarkVerified(source, signer, result);
     } else {
         ShowLastErrorText();
         ShowMessage("署名検証失敗");

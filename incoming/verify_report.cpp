@@ -40,9 +40,21 @@ static void AppendSignedSection(char* report, size_t size, const SmimeResult* re
         "このメッセージは署名されています", "\n",
         "署名時のハッシュアルゴリズム", " :[", result->hashAlgName, "]\n",
         "署名者", ": [", result->signerName, "]\n",
-        kGood, "メッセージは改ざんされていません", "\n",
     };
     AppendPieces(report, size, pieces, sizeof pieces / sizeof pieces[0]);
+    // The From header is outside the signature: say when it names someone else.
+    if (result->unlistedSender[0] != '\0') {
+        const char* const sender[] = {kBad, "差出人のアドレスが署名者の証明書にありません", " [",
+                                      result->unlistedSender, "]\n"};
+        AppendPieces(report, size, sender, sizeof sender / sizeof sender[0]);
+    }
+    AppendBounded(report, size, kGood);
+    AppendBounded(report, size, "メッセージは改ざんされていません\n");
+    // MD5 collisions can be made, so an intact MD5 digest proves little.
+    if (strcmp(result->hashAlgName, "MD5") == 0) {
+        AppendBounded(report, size, kBad);
+        AppendBounded(report, size, "署名のハッシュアルゴリズム (MD5) は安全ではありません\n");
+    }
 
     if (result->flags & SR_SIGNER_CURRENT) {
         AppendBounded(report, size, kGood);

@@ -103,7 +103,9 @@ bool ReadRecipientHeaders(HWND window, std::string* text)
 
 void ShowMissingRecipient(const char* address)
 {
-    ShowReport(std::string(kNoRecipientCert) + " [" + address + "]");
+    char shown[ADDRESS_SIZE];
+    CopyDisplayName(shown, sizeof shown, address);
+    ShowReport(std::string(kNoRecipientCert) + " [" + shown + "]");
 }
 
 bool OpenStores(EncryptJob* job)

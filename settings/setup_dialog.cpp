@@ -88,7 +88,8 @@ BOOL InitDialog(HWND dialog)
     if (!FillCertificateList(dialog, IDC_ENC_CERT, CERT_KEY_ENCIPHERMENT_KEY_USAGE, g_settings.encCert))
         return FALSE;
 
-    const char* const hashItems[] = {"SHA-1", "MD5"};
+    // MD5 stays for settings files that chose it, marked as not to be chosen.
+    const char* const hashItems[] = {"SHA-1", "MD5 (非推奨)"};
     InsertItems(dialog, IDC_HASH_ALG, hashItems, 2);
     if (strcmp(g_settings.signHashOID, kSha1Oid) == 0)
         SendDlgItemMessageA(dialog, IDC_HASH_ALG, CB_SETCURSEL, 0, 0);

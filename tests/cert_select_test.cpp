@@ -2,6 +2,7 @@
 #include <string.h>
 
 #include "certs/cert_select.h"
+#include "host/messages.h"
 #include "support/cert_fixture.h"
 
 namespace {
@@ -89,6 +90,23 @@ TEST(CertSubjectTest, WritesTheX500FormIntoAZeroedBuffer)
     EXPECT_EQ(count, strlen(subject) + 1);
     EXPECT_EQ(subject[SUBJECT_SIZE - 1], '\0');
     CertFreeCertificateContext(cert);
+}
+
+TEST(CertSubjectTest, ControlCharactersBecomeVisibleEscapesSoANameStaysOneLine)
+{
+    PCCERT_CONTEXT cert = LoadCert(Pki("lines").certDer);
+    ASSERT_NE(cert, nullptr);
+    char subject[SUBJECT_SIZE];
+    DWORD count = GetSubjectString(cert, subject);
+    EXPECT_STREQ(subject, "C=JP, O=Zandrel Test, CN=\"x]\\nOOOOO forged\\r\\tline\\x1b\", E=lines@example.com");
+    EXPECT_EQ(count, strlen(subject) + 1);
+    CertFreeCertificateContext(cert);
+
+    char out[8];
+    CopyDisplayName(out, sizeof out, "a\x7f" "表");  // 表 ends in 0x5C
+    EXPECT_STREQ(out, "a\\x7f" "表");
+    CopyDisplayName(out, 6, "ab\n表");  // no half character at the cut
+    EXPECT_STREQ(out, "ab\\n");
 }
 
 TEST_F(CertSelectTest, FindsByEmailOnlyWithAFittingKeyUsage)

@@ -30,8 +30,12 @@ std::string SignedSection(const std::string& hash, const char* signer, const cha
                           bool signerCurrent = true)
 {
     std::string s = std::string("このメッセージは署名されています\n") + "署名時のハッシュアルゴリズム :[" +
-                    hash + "]\n" + "署名者: [" + Subject(signer) + "]\n" +
-                    "OOOOO メッセージは改ざんされていません\n";
+                    hash + "]\n" + "署名者: [" + Subject(signer) + "]\n";
+    if (std::string(signer) != "alice")  // the samples' From address is alice's
+        s += "!!!!!!!!!!!!! 差出人のアドレスが署名者の証明書にありません [alice@example.com]\n";
+    s += "OOOOO メッセージは改ざんされていません\n";
+    if (hash == "MD5")
+        s += "!!!!!!!!!!!!! 署名のハッシュアルゴリズム (MD5) は安全ではありません\n";
     s += signerCurrent ? "OOOOO 証明書は有効です\n" : "!!!!!!!!!!!!! 証明書の期限が切れています\n";
     if (issuer != nullptr)
         s += std::string("OOOOO 署名者を認証しているCA: [") + Subject(issuer) + "]\n" +

@@ -29,6 +29,7 @@ TEST(LayerReportTest, SignedSectionFollowsEncryptedSectionWithBothBracketStyles)
     SET_RESULT_TEXT(result->hashAlgName, "MD5");
     SET_RESULT_TEXT(result->signerName, "CN=you");
     SET_RESULT_TEXT(result->issuerName, "CN=ca");
+    SET_RESULT_TEXT(result->unlistedSender, "boss@example.com");
     char report[REPORT_SIZE] = "";
     AppendLayerReport(report, sizeof report, result.get());
     EXPECT_STREQ(report,
@@ -38,7 +39,9 @@ TEST(LayerReportTest, SignedSectionFollowsEncryptedSectionWithBothBracketStyles)
                  "このメッセージは署名されています\n"
                  "署名時のハッシュアルゴリズム :[MD5]\n"
                  "署名者: [CN=you]\n"
+                 "!!!!!!!!!!!!! 差出人のアドレスが署名者の証明書にありません [boss@example.com]\n"
                  "OOOOO メッセージは改ざんされていません\n"
+                 "!!!!!!!!!!!!! 署名のハッシュアルゴリズム (MD5) は安全ではありません\n"
                  "!!!!!!!!!!!!! 証明書の期限が切れています\n"
                  "OOOOO 署名者を認証しているCA: [CN=ca]\n"
                  "!!!!!!!!!!!!! 証明書の期限が切れています\n\n");

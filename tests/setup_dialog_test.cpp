@@ -168,7 +168,7 @@ TEST_F(SetupDialogTest, WithoutSettingsFileShowsTheDefaultsAndCancelSavesNothing
     EXPECT_EQ(Selected(s, IDC_ENC_CERT), kFromItem);
     EXPECT_EQ(Control(s, IDC_SIGN_CERT).items, std::vector<std::string>{kFromItem});
     EXPECT_EQ(Selected(s, IDC_SIGN_CERT), kFromItem);
-    EXPECT_EQ(Control(s, IDC_HASH_ALG).items, (std::vector<std::string>{"SHA-1", "MD5"}));
+    EXPECT_EQ(Control(s, IDC_HASH_ALG).items, (std::vector<std::string>{"SHA-1", "MD5 (非推奨)"}));
     EXPECT_EQ(Selected(s, IDC_HASH_ALG), "SHA-1");
     EXPECT_FALSE(Control(s, IDC_USE_OL_STORE).checked);
     EXPECT_FALSE(Control(s, IDC_DETACHED_SIG).checked);
@@ -216,7 +216,7 @@ TEST_F(SetupDialogTest, EveryChoiceIsSavedAsItsSettingValue)
     });
     const DialogState& s = run.before;
     EXPECT_EQ(Selected(s, IDC_ENC_ALG), "DES");
-    EXPECT_EQ(Selected(s, IDC_HASH_ALG), "MD5");
+    EXPECT_EQ(Selected(s, IDC_HASH_ALG), "MD5 (非推奨)");  // an old file's choice stays
     EXPECT_TRUE(Control(s, IDC_USE_OL_STORE).checked);
     EXPECT_TRUE(Control(s, IDC_DETACHED_SIG).checked);
     EXPECT_TRUE(Control(s, IDC_DEBUG).checked);

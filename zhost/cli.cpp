@@ -1,5 +1,16 @@
 // Helpers shared by the commands of the command line.
+#include <fcntl.h>
 #include <stdio.h>
+#include <sys/stat.h>
+#ifdef _WIN32
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
+
+#ifndef O_BINARY
+#define O_BINARY 0
+#endif
 
 #include "zhost/cli.h"
 
@@ -29,11 +40,24 @@ bool ReadFileBytes(const std::string& path, std::string* bytes)
     return true;
 }
 
+// The output may be a decrypted message: it is the user's alone, also when
+// the file was there before with a wider mode.
 bool WriteFileBytes(const std::string& path, const std::string& bytes)
 {
-    FILE* f = fopen(path.c_str(), "wb");
-    if (f == NULL)
+    int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_BINARY, 0600);
+    if (fd < 0)
         return false;
+#ifndef _WIN32
+    if (fchmod(fd, 0600) != 0) {
+        close(fd);
+        return false;
+    }
+#endif
+    FILE* f = fdopen(fd, "wb");
+    if (f == NULL) {
+        close(fd);
+        return false;
+    }
     bool ok = fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
     return fclose(f) == 0 && ok;
 }

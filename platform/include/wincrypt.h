@@ -131,6 +131,34 @@ typedef struct _CRYPT_RC2_CBC_PARAMETERS {
     BYTE rgbIV[8];
 } CRYPT_RC2_CBC_PARAMETERS, *PCRYPT_RC2_CBC_PARAMETERS;
 
+// A subjectAltName (or issuerAltName) entry; the string choices are wide.
+typedef struct _CERT_ALT_NAME_ENTRY {
+    DWORD dwAltNameChoice;
+    union {
+        LPWSTR pwszRfc822Name;
+        LPWSTR pwszDNSName;
+        LPWSTR pwszURL;
+        CERT_NAME_BLOB DirectoryName;
+        CRYPT_DATA_BLOB IPAddress;
+        LPSTR pszRegisteredID;
+    };
+} CERT_ALT_NAME_ENTRY, *PCERT_ALT_NAME_ENTRY;
+
+typedef struct _CERT_ALT_NAME_INFO {
+    DWORD cAltEntry;
+    PCERT_ALT_NAME_ENTRY rgAltEntry;
+} CERT_ALT_NAME_INFO, *PCERT_ALT_NAME_INFO;
+
+#define CERT_ALT_NAME_OTHER_NAME 1
+#define CERT_ALT_NAME_RFC822_NAME 2
+#define CERT_ALT_NAME_DNS_NAME 3
+#define CERT_ALT_NAME_X400_ADDRESS 4
+#define CERT_ALT_NAME_DIRECTORY_NAME 5
+#define CERT_ALT_NAME_EDI_PARTY_NAME 6
+#define CERT_ALT_NAME_URL 7
+#define CERT_ALT_NAME_IP_ADDRESS 8
+#define CERT_ALT_NAME_REGISTERED_ID 9
+
 struct _CMSG_STREAM_INFO;
 typedef struct _CMSG_STREAM_INFO* PCMSG_STREAM_INFO;
 
@@ -151,6 +179,7 @@ typedef struct _CRYPT_KEY_PROV_INFO {
 
 // Structure types for CryptEncodeObject / CryptDecodeObject
 #define X509_NAME ((LPCSTR)7)
+#define X509_ALTERNATE_NAME ((LPCSTR)12)
 #define X509_KEY_USAGE ((LPCSTR)14)
 #define PKCS_RC2_CBC_PARAMETERS ((LPCSTR)41)
 
@@ -374,6 +403,8 @@ BOOL WINAPI CryptDecodeObject(DWORD dwCertEncodingType, LPCSTR lpszStructType,
                               void* pvStructInfo, DWORD* pcbStructInfo);
 BOOL WINAPI CryptEncodeObject(DWORD dwCertEncodingType, LPCSTR lpszStructType,
                               const void* pvStructInfo, BYTE* pbEncoded, DWORD* pcbEncoded);
+PCERT_EXTENSION WINAPI CertFindExtension(LPCSTR pszObjId, DWORD cExtensions,
+                                         CERT_EXTENSION rgExtensions[]);
 
 // Simplified messages
 BOOL WINAPI CryptSignMessage(PCRYPT_SIGN_MESSAGE_PARA pSignPara, BOOL fDetachedSignature,

@@ -12,8 +12,8 @@
 const char kOuterHeaders[] =
     "Date: Tue, 08 Dec 2026 03:00:00 +0900\r\n"
     "Subject: quarterly numbers\r\n"
-    "From: Bob <bob@example.com>\r\n"
-    "To: Alice <alice@example.com>\r\n";
+    "From: Alice <alice@example.com>\r\n"
+    "To: Bob <bob@example.com>\r\n";
 
 const char kPlainEntity[] =
     "Content-Type: text/plain; charset=us-ascii\r\n"

@@ -71,6 +71,8 @@ const CertSpec kSpecs[] = {
     {"forged", "forged", "root", kBoth, false, "forged@example.com", true, true, Validity::Current},
     {"stranger", "stranger", "stranger-ca", kBoth, false, "stranger@example.com", true, true,
      Validity::Current},
+    {"lines", "x]\nOOOOO forged\r\tline\x1b", "stranger-ca", kBoth, false, "lines@example.com", true,
+     true, Validity::Current},
 };
 
 struct Generated {

@@ -34,6 +34,8 @@ struct TestCert {
 //   "selfsigned"    self-signed end entity with both usages, self@example.com
 //   "forged"        issuer name copied from root but signed by another key, forged@example.com
 //   "stranger"      both usages, issued by a CA that is in no store, stranger@example.com
+//   "lines"         as "stranger", with line breaks, a tab and an escape in its common name
+//                   (its `subject` is not what CertNameToStrA writes)
 class TestPki {
 public:
     // The process-wide PKI, generated on first use into a temporary folder.
