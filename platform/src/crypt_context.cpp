@@ -13,6 +13,7 @@
 #include <openssl/x509v3.h>
 
 #include "crypt_cert.h"
+#include "api_guard.h"
 
 namespace {
 
@@ -419,12 +420,14 @@ extern "C" {
 PCCERT_CONTEXT WINAPI CertCreateCertificateContext(DWORD dwCertEncodingType,
                                                    const BYTE* pbCertEncoded, DWORD cbCertEncoded)
 {
+    API_GUARD_BEGIN
     if ((dwCertEncodingType & X509_ASN_ENCODING) == 0) {
         SetLastError(E_INVALIDARG);
         return nullptr;
     }
     CertContextImpl* impl = ContextFromEncoded(pbCertEncoded, cbCertEncoded);
     return impl != nullptr ? &impl->context : nullptr;
+    API_GUARD_END(nullptr, CRYPT_MEMORY_ERROR)
 }
 
 PCCERT_CONTEXT WINAPI CertDuplicateCertificateContext(PCCERT_CONTEXT pCertContext)
@@ -455,6 +458,7 @@ BOOL WINAPI CertFreeCertificateContext(PCCERT_CONTEXT pCertContext)
 BOOL WINAPI CertGetCertificateContextProperty(PCCERT_CONTEXT pCertContext, DWORD dwPropId,
                                               void* pvData, DWORD* pcbData)
 {
+    API_GUARD_BEGIN
     if (pCertContext == nullptr || pcbData == nullptr) {
         SetLastError(E_INVALIDARG);
         return FALSE;
@@ -499,6 +503,7 @@ BOOL WINAPI CertGetCertificateContextProperty(PCCERT_CONTEXT pCertContext, DWORD
             (LPWSTR)((BYTE*)pvData + sizeof(CRYPT_KEY_PROV_INFO));
     *pcbData = (DWORD)value.size();
     return TRUE;
+    API_GUARD_END(FALSE, CRYPT_MEMORY_ERROR)
 }
 
 BOOL WINAPI CertGetIntendedKeyUsage(DWORD dwCertEncodingType, PCERT_INFO pCertInfo,
@@ -552,6 +557,7 @@ BOOL WINAPI CryptVerifyCertificateSignature(HCRYPTPROV_LEGACY hCryptProv,
                                             DWORD dwCertEncodingType, const BYTE* pbEncoded,
                                             DWORD cbEncoded, PCERT_PUBLIC_KEY_INFO pPublicKey)
 {
+    API_GUARD_BEGIN
     if (pPublicKey == nullptr) {
         SetLastError(E_INVALIDARG);
         return FALSE;
@@ -581,6 +587,7 @@ BOOL WINAPI CryptVerifyCertificateSignature(HCRYPTPROV_LEGACY hCryptProv,
         return FALSE;
     }
     return TRUE;
+    API_GUARD_END(FALSE, CRYPT_MEMORY_ERROR)
 }
 
 }  // extern "C"

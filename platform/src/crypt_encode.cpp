@@ -7,6 +7,7 @@
 
 #include "crypt_msg_common.h"
 #include "der_reader.h"
+#include "api_guard.h"
 
 namespace {
 
@@ -172,6 +173,7 @@ extern "C" {
 BOOL WINAPI CryptEncodeObject(DWORD dwCertEncodingType, LPCSTR lpszStructType,
                               const void* pvStructInfo, BYTE* pbEncoded, DWORD* pcbEncoded)
 {
+    API_GUARD_BEGIN
     if (lpszStructType == nullptr || pvStructInfo == nullptr || pcbEncoded == nullptr) {
         SetLastError(E_INVALIDARG);
         return FALSE;
@@ -182,12 +184,14 @@ BOOL WINAPI CryptEncodeObject(DWORD dwCertEncodingType, LPCSTR lpszStructType,
     // Windows' answer when no encoder is registered for the type.
     SetLastError(ERROR_FILE_NOT_FOUND);
     return FALSE;
+    API_GUARD_END(FALSE, CRYPT_MEMORY_ERROR)
 }
 
 BOOL WINAPI CryptDecodeObject(DWORD dwCertEncodingType, LPCSTR lpszStructType,
                               const BYTE* pbEncoded, DWORD cbEncoded, DWORD dwFlags,
                               void* pvStructInfo, DWORD* pcbStructInfo)
 {
+    API_GUARD_BEGIN
     if (lpszStructType == nullptr || pcbStructInfo == nullptr ||
         (pbEncoded == nullptr && cbEncoded > 0)) {
         SetLastError(E_INVALIDARG);
@@ -199,6 +203,7 @@ BOOL WINAPI CryptDecodeObject(DWORD dwCertEncodingType, LPCSTR lpszStructType,
         return DecodeAltName(pbEncoded, cbEncoded, pvStructInfo, pcbStructInfo);
     SetLastError(ERROR_FILE_NOT_FOUND);
     return FALSE;
+    API_GUARD_END(FALSE, CRYPT_MEMORY_ERROR)
 }
 
 PCERT_EXTENSION WINAPI CertFindExtension(LPCSTR pszObjId, DWORD cExtensions,

@@ -11,6 +11,7 @@
 #include "crypt_msg_common.h"  // first: OpenSSL before wincrypt
 #include "crypt_internal.h"
 #include "crypt_query_cache.h"
+#include "api_guard.h"
 
 namespace {
 
@@ -199,6 +200,7 @@ BOOL WINAPI CryptEncryptMessage(PCRYPT_ENCRYPT_MESSAGE_PARA pEncryptPara, DWORD 
                                 DWORD cbToBeEncrypted, BYTE* pbEncryptedBlob,
                                 DWORD* pcbEncryptedBlob)
 {
+    API_GUARD_BEGIN
     EnsureCryptoProviders();
     if (pEncryptPara == nullptr || pcbEncryptedBlob == nullptr ||
         !IsPkcs7Encoding(pEncryptPara->dwMsgEncodingType) ||
@@ -230,6 +232,7 @@ BOOL WINAPI CryptEncryptMessage(PCRYPT_ENCRYPT_MESSAGE_PARA pEncryptPara, DWORD 
         }
     }
     return CopyOrRemember(key, &result, pbEncryptedBlob, pcbEncryptedBlob);
+    API_GUARD_END(FALSE, CRYPT_MEMORY_ERROR)
 }
 
 BOOL WINAPI CryptDecryptMessage(PCRYPT_DECRYPT_MESSAGE_PARA pDecryptPara,
@@ -237,6 +240,7 @@ BOOL WINAPI CryptDecryptMessage(PCRYPT_DECRYPT_MESSAGE_PARA pDecryptPara,
                                 BYTE* pbDecrypted, DWORD* pcbDecrypted,
                                 PCCERT_CONTEXT* ppXchgCert)
 {
+    API_GUARD_BEGIN
     EnsureCryptoProviders();
     if (ppXchgCert != nullptr)
         *ppXchgCert = nullptr;
@@ -295,6 +299,7 @@ BOOL WINAPI CryptDecryptMessage(PCRYPT_DECRYPT_MESSAGE_PARA pDecryptPara,
     }
     ReleaseQueryResult(&result);
     return TRUE;
+    API_GUARD_END(FALSE, CRYPT_MEMORY_ERROR)
 }
 
 }  // extern "C"

@@ -4,6 +4,7 @@
 
 #include "crypt_msg_common.h"
 #include "der_reader.h"
+#include "api_guard.h"
 
 namespace {
 
@@ -78,6 +79,7 @@ HCRYPTMSG WINAPI CryptMsgOpenToDecode(DWORD dwMsgEncodingType, DWORD dwFlags, DW
                                       HCRYPTPROV_LEGACY hCryptProv, PCERT_INFO pRecipientInfo,
                                       PCMSG_STREAM_INFO pStreamInfo)
 {
+    API_GUARD_BEGIN
     if (!IsPkcs7Encoding(dwMsgEncodingType)) {
         SetLastError(E_INVALIDARG);
         return nullptr;
@@ -89,10 +91,12 @@ HCRYPTMSG WINAPI CryptMsgOpenToDecode(DWORD dwMsgEncodingType, DWORD dwFlags, DW
     auto* message = new DecodeMessage;
     message->expectedType = dwMsgType;
     return message;
+    API_GUARD_END(nullptr, CRYPT_MEMORY_ERROR)
 }
 
 BOOL WINAPI CryptMsgUpdate(HCRYPTMSG hCryptMsg, const BYTE* pbData, DWORD cbData, BOOL fFinal)
 {
+    API_GUARD_BEGIN
     DecodeMessage* message = FromHandle(hCryptMsg);
     if (message == nullptr)
         return FALSE;
@@ -145,11 +149,13 @@ BOOL WINAPI CryptMsgUpdate(HCRYPTMSG hCryptMsg, const BYTE* pbData, DWORD cbData
     }
     message->data = Bytes();
     return TRUE;
+    API_GUARD_END(FALSE, CRYPT_MEMORY_ERROR)
 }
 
 BOOL WINAPI CryptMsgGetParam(HCRYPTMSG hCryptMsg, DWORD dwParamType, DWORD dwIndex, void* pvData,
                              DWORD* pcbData)
 {
+    API_GUARD_BEGIN
     DecodeMessage* message = FromHandle(hCryptMsg);
     if (message == nullptr)
         return FALSE;
@@ -242,6 +248,7 @@ BOOL WINAPI CryptMsgGetParam(HCRYPTMSG hCryptMsg, DWORD dwParamType, DWORD dwInd
         SetLastError(CRYPT_E_INVALID_MSG_TYPE);
         return FALSE;
     }
+    API_GUARD_END(FALSE, CRYPT_MEMORY_ERROR)
 }
 
 BOOL WINAPI CryptMsgClose(HCRYPTMSG hCryptMsg)

@@ -11,6 +11,7 @@
 #include <openssl/x509v3.h>
 
 #include "crypt_cert.h"
+#include "api_guard.h"
 
 namespace {
 
@@ -234,15 +235,18 @@ extern "C" {
 DWORD WINAPI CertNameToStrA(DWORD dwCertEncodingType, PCERT_NAME_BLOB pName, DWORD dwStrType,
                             LPSTR psz, DWORD csz)
 {
+    API_GUARD_BEGIN
     std::string text;
     if (!NameToUtf8(pName, dwStrType, &text))
         text.clear();  // an undecodable name reads as empty (count 1)
     return CopyOut(Utf8ToAnsi(text), psz, csz);
+    API_GUARD_END((DWORD)0, CRYPT_MEMORY_ERROR)
 }
 
 DWORD WINAPI CertGetNameStringA(PCCERT_CONTEXT pCertContext, DWORD dwType, DWORD dwFlags,
                                 void* pvTypePara, LPSTR pszNameString, DWORD cchNameString)
 {
+    API_GUARD_BEGIN
     if (pCertContext == nullptr)
         return CopyOut("", pszNameString, cchNameString);
     bool issuer = (dwFlags & CERT_NAME_ISSUER_FLAG) != 0;
@@ -280,6 +284,7 @@ DWORD WINAPI CertGetNameStringA(PCCERT_CONTEXT pCertContext, DWORD dwType, DWORD
         break;
     }
     return CopyOut(Utf8ToAnsi(text), pszNameString, cchNameString);
+    API_GUARD_END((DWORD)0, CRYPT_MEMORY_ERROR)
 }
 
 }  // extern "C"

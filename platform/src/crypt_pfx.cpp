@@ -3,6 +3,7 @@
 #include <openssl/pkcs12.h>
 
 #include "crypt_cert.h"
+#include "api_guard.h"
 
 namespace {
 
@@ -43,6 +44,7 @@ extern "C" {
 
 HCERTSTORE WINAPI PFXImportCertStore(CRYPT_DATA_BLOB* pPFX, LPCWSTR szPassword, DWORD dwFlags)
 {
+    API_GUARD_BEGIN
     if (pPFX == nullptr || pPFX->pbData == nullptr || pPFX->cbData == 0) {
         SetLastError(E_INVALIDARG);
         return nullptr;
@@ -85,6 +87,7 @@ HCERTSTORE WINAPI PFXImportCertStore(CRYPT_DATA_BLOB* pPFX, LPCWSTR szPassword, 
         return nullptr;
     }
     return store;
+    API_GUARD_END((HCERTSTORE)nullptr, CRYPT_MEMORY_ERROR)
 }
 
 }  // extern "C"

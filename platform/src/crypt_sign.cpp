@@ -8,6 +8,7 @@
 #include "crypt_msg_common.h"  // first: OpenSSL before wincrypt
 #include "crypt_internal.h"
 #include "crypt_query_cache.h"
+#include "api_guard.h"
 
 namespace {
 
@@ -176,6 +177,7 @@ BOOL WINAPI CryptSignMessage(PCRYPT_SIGN_MESSAGE_PARA pSignPara, BOOL fDetachedS
                              DWORD cToBeSigned, const BYTE* rgpbToBeSigned[],
                              DWORD rgcbToBeSigned[], BYTE* pbSignedBlob, DWORD* pcbSignedBlob)
 {
+    API_GUARD_BEGIN
     EnsureCryptoProviders();
     if (pSignPara == nullptr || pcbSignedBlob == nullptr ||
         !IsPkcs7Encoding(pSignPara->dwMsgEncodingType) || pSignPara->pSigningCert == nullptr ||
@@ -229,6 +231,7 @@ BOOL WINAPI CryptSignMessage(PCRYPT_SIGN_MESSAGE_PARA pSignPara, BOOL fDetachedS
         }
     }
     return CopyOrRemember(key, &result, pbSignedBlob, pcbSignedBlob);
+    API_GUARD_END(FALSE, CRYPT_MEMORY_ERROR)
 }
 
 }  // extern "C"

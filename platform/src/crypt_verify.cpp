@@ -7,6 +7,7 @@
 #include "crypt_msg_common.h"  // first: OpenSSL before wincrypt
 #include "crypt_internal.h"
 #include "crypt_query_cache.h"
+#include "api_guard.h"
 
 namespace {
 
@@ -219,6 +220,7 @@ BOOL WINAPI CryptVerifyMessageSignature(PCRYPT_VERIFY_MESSAGE_PARA pVerifyPara,
                                         DWORD cbSignedBlob, BYTE* pbDecoded, DWORD* pcbDecoded,
                                         PCCERT_CONTEXT* ppSignerCert)
 {
+    API_GUARD_BEGIN
     QueryKey key(kVerifyQuery);
     if (pVerifyPara != nullptr) {
         key.Add(pVerifyPara->dwMsgAndCertEncodingType);
@@ -264,6 +266,7 @@ BOOL WINAPI CryptVerifyMessageSignature(PCRYPT_VERIFY_MESSAGE_PARA pVerifyPara,
     }
     ReleaseQueryResult(&result);
     return TRUE;
+    API_GUARD_END(FALSE, CRYPT_MEMORY_ERROR)
 }
 
 BOOL WINAPI CryptVerifyDetachedMessageSignature(PCRYPT_VERIFY_MESSAGE_PARA pVerifyPara,
@@ -274,6 +277,7 @@ BOOL WINAPI CryptVerifyDetachedMessageSignature(PCRYPT_VERIFY_MESSAGE_PARA pVeri
                                                 DWORD rgcbToBeSigned[],
                                                 PCCERT_CONTEXT* ppSignerCert)
 {
+    API_GUARD_BEGIN
     // One piece (the usual case) is verified where it lies.
     Bytes joined;
     Content detached;
@@ -297,6 +301,7 @@ BOOL WINAPI CryptVerifyDetachedMessageSignature(PCRYPT_VERIFY_MESSAGE_PARA pVeri
     }
     return VerifySignedMessage(pVerifyPara, dwSignerIndex, pbDetachedSignBlob, cbDetachedSignBlob,
                                &detached, nullptr, ppSignerCert);
+    API_GUARD_END(FALSE, CRYPT_MEMORY_ERROR)
 }
 
 }  // extern "C"

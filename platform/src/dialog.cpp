@@ -13,6 +13,7 @@
 
 #include <windows.h>
 #include <zplatform.h>
+#include "api_guard.h"
 
 namespace {
 
@@ -369,6 +370,7 @@ INT_PTR ZPlatformLastDialogResult(void)
 INT_PTR WINAPI DialogBoxParamA(HINSTANCE instance, LPCSTR templateName, HWND owner, DLGPROC proc,
                                LPARAM initParam)
 {
+    API_GUARD_BEGIN
     const ZDialogTemplate* t = FindTemplate(instance, templateName);
     if (t == nullptr) {
         SetLastError(ERROR_RESOURCE_NAME_NOT_FOUND);
@@ -400,6 +402,7 @@ INT_PTR WINAPI DialogBoxParamA(HINSTANCE instance, LPCSTR templateName, HWND own
     g_dialogs.erase(std::find(g_dialogs.begin(), g_dialogs.end(), d));
     g_lastResult = d->result;
     return d->result;
+    API_GUARD_END((INT_PTR)-1, SYSTEM_MEMORY_ERROR)
 }
 
 BOOL WINAPI EndDialog(HWND dialog, INT_PTR result)
@@ -437,6 +440,7 @@ BOOL WINAPI IsWindow(HWND window)
 
 LRESULT WINAPI SendMessageA(HWND window, UINT msg, WPARAM wParam, LPARAM lParam)
 {
+    API_GUARD_BEGIN
     if (Control* c = AsControl(window))
         return ControlMessage(*c, msg, wParam, lParam);
     if (Dialog* d = AsDialog(window)) {
@@ -448,6 +452,7 @@ LRESULT WINAPI SendMessageA(HWND window, UINT msg, WPARAM wParam, LPARAM lParam)
     }
     SetLastError(ERROR_INVALID_WINDOW_HANDLE);
     return 0;
+    API_GUARD_END((LRESULT)CB_ERRSPACE, SYSTEM_MEMORY_ERROR)
 }
 
 LRESULT WINAPI SendDlgItemMessageA(HWND dialog, int id, UINT msg, WPARAM wParam, LPARAM lParam)
@@ -462,12 +467,14 @@ LRESULT WINAPI SendDlgItemMessageA(HWND dialog, int id, UINT msg, WPARAM wParam,
 
 BOOL WINAPI SetDlgItemTextA(HWND dialog, int id, LPCSTR text)
 {
+    API_GUARD_BEGIN
     Control* c = FindControl(dialog, id);
     if (c == nullptr) {
         SetLastError(ERROR_INVALID_WINDOW_HANDLE);
         return FALSE;
     }
     return ControlMessage(*c, WM_SETTEXT, 0, (LPARAM)text) == TRUE;
+    API_GUARD_END(FALSE, SYSTEM_MEMORY_ERROR)
 }
 
 UINT WINAPI GetDlgItemTextA(HWND dialog, int id, LPSTR buffer, int size)

@@ -4,6 +4,7 @@
 
 #include <windows.h>
 #include <wincrypt.h>
+#include "api_guard.h"
 
 namespace {
 
@@ -121,6 +122,7 @@ HLOCAL WINAPI LocalFree(HLOCAL memory)
 DWORD WINAPI FormatMessageA(DWORD flags, LPCVOID /*source*/, DWORD messageId, DWORD /*languageId*/,
                             LPSTR buffer, DWORD size, void* /*arguments*/)
 {
+    API_GUARD_BEGIN
     const char* text = (flags & FORMAT_MESSAGE_FROM_SYSTEM) ? FindMessage(messageId) : nullptr;
     if (text == nullptr) {
         if (flags & FORMAT_MESSAGE_ALLOCATE_BUFFER)
@@ -147,6 +149,7 @@ DWORD WINAPI FormatMessageA(DWORD flags, LPCVOID /*source*/, DWORD messageId, DW
     memcpy(buffer, text, length - 2);
     memcpy(buffer + length - 2, "\r\n", 3);
     return (DWORD)length;
+    API_GUARD_END((DWORD)0, SYSTEM_MEMORY_ERROR)
 }
 
 }  // extern "C"

@@ -12,6 +12,7 @@
 
 #include <windows.h>
 #include <zplatform.h>
+#include "api_guard.h"
 
 namespace {
 
@@ -129,6 +130,7 @@ DWORD WINAPI GetModuleFileNameA(HMODULE module, LPSTR buffer, DWORD size)
 
 HMODULE WINAPI LoadLibraryA(LPCSTR path)
 {
+    API_GUARD_BEGIN
     char resolved[PATH_MAX];
     if (path == nullptr || realpath(path, resolved) == nullptr) {
         SetLastError(ERROR_MOD_NOT_FOUND);
@@ -154,6 +156,7 @@ HMODULE WINAPI LoadLibraryA(LPCSTR path)
         return nullptr;
     }
     return reinterpret_cast<HMODULE>(module);
+    API_GUARD_END((HMODULE)nullptr, SYSTEM_MEMORY_ERROR)
 }
 
 BOOL WINAPI FreeLibrary(HMODULE handle)

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include <windows.h>
+#include "api_guard.h"
 
 namespace {
 
@@ -137,6 +138,7 @@ extern "C" {
 DWORD WINAPI GetPrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR defaultValue,
                                       LPSTR buffer, DWORD size, LPCSTR file)
 {
+    API_GUARD_BEGIN
     std::vector<std::string> lines;
     bool haveFile = file != nullptr && ReadLines(file, lines);
     std::vector<std::string> names;
@@ -167,10 +169,12 @@ DWORD WINAPI GetPrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR default
     size_t end = fallback.find_last_not_of(' ');
     fallback.erase(end == std::string::npos ? 0 : end + 1);
     return CopyOut(fallback, buffer, size);
+    API_GUARD_END((DWORD)0, SYSTEM_MEMORY_ERROR)
 }
 
 BOOL WINAPI WritePrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR value, LPCSTR file)
 {
+    API_GUARD_BEGIN
     if (section == nullptr || file == nullptr) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
@@ -231,6 +235,7 @@ BOOL WINAPI WritePrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR value,
         return FALSE;
     }
     return TRUE;
+    API_GUARD_END(FALSE, SYSTEM_MEMORY_ERROR)
 }
 
 }  // extern "C"

@@ -10,6 +10,7 @@
 #include <string>
 
 #include <windows.h>
+#include "api_guard.h"
 
 namespace {
 
@@ -133,6 +134,7 @@ void WINAPI GetSystemTimeAsFileTime(LPFILETIME ft)
 int WINAPI MultiByteToWideChar(UINT codePage, DWORD /*flags*/, LPCSTR text, int length,
                                LPWSTR wide, int wideSize)
 {
+    API_GUARD_BEGIN
     const char* from = IconvName(codePage);
     if (from == nullptr || text == nullptr) {
         SetLastError(ERROR_INVALID_PARAMETER);
@@ -149,11 +151,13 @@ int WINAPI MultiByteToWideChar(UINT codePage, DWORD /*flags*/, LPCSTR text, int 
     }
     memcpy(wide, utf16.data(), utf16.size());
     return units;
+    API_GUARD_END(0, SYSTEM_MEMORY_ERROR)
 }
 
 int WINAPI WideCharToMultiByte(UINT codePage, DWORD /*flags*/, LPCWSTR wide, int wideLength,
                                LPSTR text, int size, LPCSTR /*defaultChar*/, BOOL* usedDefault)
 {
+    API_GUARD_BEGIN
     const char* to = IconvName(codePage);
     if (to == nullptr || wide == nullptr) {
         SetLastError(ERROR_INVALID_PARAMETER);
@@ -178,6 +182,7 @@ int WINAPI WideCharToMultiByte(UINT codePage, DWORD /*flags*/, LPCWSTR wide, int
     }
     memcpy(text, out.data(), out.size());
     return (int)out.size();
+    API_GUARD_END(0, SYSTEM_MEMORY_ERROR)
 }
 
 }  // extern "C"

@@ -8,6 +8,7 @@
 
 #include <windows.h>
 #include <zplatform.h>
+#include "api_guard.h"
 
 namespace {
 
@@ -55,21 +56,27 @@ void ZPlatformSetMessageBoxHandler(ZMessageBoxHandler handler, void* context)
 
 int WINAPI MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type)
 {
+    API_GUARD_BEGIN
     if (g_boxHandler != nullptr)
         return g_boxHandler(g_boxContext, owner, text, caption, type);
     // No driver: the box is written out and answered as a user who declines would.
     fprintf(stderr, "box: [%s] %s\n", caption ? caption : "Error", text ? text : "");
     return (type & MB_TYPEMASK) == MB_YESNO ? IDNO : IDOK;
+    API_GUARD_END(0, SYSTEM_MEMORY_ERROR)
 }
 
 HMENU WINAPI CreateMenu(void)
 {
+    API_GUARD_BEGIN
     return reinterpret_cast<HMENU>(new Menu());
+    API_GUARD_END((HMENU)nullptr, SYSTEM_MEMORY_ERROR)
 }
 
 HMENU WINAPI CreatePopupMenu(void)
 {
+    API_GUARD_BEGIN
     return CreateMenu();
+    API_GUARD_END((HMENU)nullptr, SYSTEM_MEMORY_ERROR)
 }
 
 BOOL WINAPI DestroyMenu(HMENU menu)
@@ -86,6 +93,7 @@ BOOL WINAPI DestroyMenu(HMENU menu)
 
 BOOL WINAPI AppendMenuA(HMENU menu, UINT flags, UINT_PTR idOrSubmenu, LPCSTR text)
 {
+    API_GUARD_BEGIN
     Menu* m = AsMenu(menu);
     if (m == nullptr) {
         SetLastError(ERROR_INVALID_HANDLE);
@@ -99,6 +107,7 @@ BOOL WINAPI AppendMenuA(HMENU menu, UINT flags, UINT_PTR idOrSubmenu, LPCSTR tex
         item.text = text;
     m->items.push_back(item);
     return TRUE;
+    API_GUARD_END(FALSE, SYSTEM_MEMORY_ERROR)
 }
 
 HMENU WINAPI GetSubMenu(HMENU menu, int position)
