@@ -533,6 +533,20 @@ HCERTSTORE OpenMemoryStore()
     return store;
 }
 
+bool StoreContexts(HCERTSTORE handle, std::vector<PCCERT_CONTEXT>* contexts)
+{
+    std::lock_guard<std::recursive_mutex> guard(CryptLock());
+    CertStoreImpl* store = static_cast<CertStoreImpl*>(handle);
+    if (store == nullptr || LiveStores().count(store) == 0) {
+        SetLastError(E_INVALIDARG);
+        return false;
+    }
+    for (CertContextImpl* impl : store->certs)
+        if (store->deleted.count(impl) == 0)
+            contexts->push_back(HandOut(impl));
+    return true;
+}
+
 BOOL AddX509ToMemoryStore(HCERTSTORE handle, X509* x509)
 {
     PCCERT_CONTEXT context = NewCertContext(x509, nullptr);
