@@ -125,13 +125,14 @@ bool AddOwnCertificate(EncryptJob* job, SmimeResult* result)
 {
     PCCERT_CONTEXT cert;
     if (g_settings.encCert[0] != '\0') {
-        cert = FindCertBySubject(job->my, g_settings.encCert, CERT_KEY_ENCIPHERMENT_KEY_USAGE);
+        cert = FindCertBySubject(job->my, g_settings.encCert, CERT_KEY_ENCIPHERMENT_KEY_USAGE,
+                                  PREFER_PRIVATE_KEY);
     } else {
         char from[HEADER_VALUE_SIZE];
         char address[ADDRESS_SIZE];
         ReadComposerHeader(job->window, "From", from);
         ExtractAddress(address, from);
-        cert = FindCertByEmail(job->my, address, CERT_KEY_ENCIPHERMENT_KEY_USAGE);
+        cert = FindCertByEmail(job->my, address, CERT_KEY_ENCIPHERMENT_KEY_USAGE, PREFER_PRIVATE_KEY);
     }
     if (cert == NULL) {
         ShowMessage(MSG_NO_OWN_CERT);
@@ -149,11 +150,12 @@ bool AddOwnCertificate(EncryptJob* job, SmimeResult* result)
 
 PCCERT_CONTEXT FindRecipientCertificate(EncryptJob* job, const char* address)
 {
-    PCCERT_CONTEXT cert = FindCertByEmail(job->ca, address, CERT_KEY_ENCIPHERMENT_KEY_USAGE);
+    const BYTE usage = CERT_KEY_ENCIPHERMENT_KEY_USAGE;
+    PCCERT_CONTEXT cert = FindCertByEmail(job->ca, address, usage, PREFER_TRUSTED);
     if (cert == NULL && job->addressBook != NULL)
-        cert = FindCertByEmail(job->addressBook, address, CERT_KEY_ENCIPHERMENT_KEY_USAGE);
+        cert = FindCertByEmail(job->addressBook, address, usage, PREFER_TRUSTED);
     if (cert == NULL)
-        cert = FindCertByEmail(job->my, address, CERT_KEY_ENCIPHERMENT_KEY_USAGE);
+        cert = FindCertByEmail(job->my, address, usage, PREFER_TRUSTED);
     return cert;
 }
 

@@ -48,12 +48,6 @@ void StoreExternalRefStarted(CertStoreImpl* store);
 // The store's private key file for a context of a persisted "MY" store, or "".
 std::string StoreKeyFile(CertStoreImpl* store, const CertContextImpl* impl);
 
-// Appends the store's certificates, each with a reference for the caller.
-// A store closed while contexts taken from it are still held (the store of
-// a verified message's signer) can still be read, as on Windows, where the
-// contexts keep their store alive. False (last error set) for no store.
-bool StoreContexts(HCERTSTORE store, std::vector<PCCERT_CONTEXT>* contexts);
-
 // The CRYPT_E_ASN1_* code for the decoding failure that OpenSSL's error
 // queue reports (the queue is cleared).
 DWORD Asn1DecodeError();

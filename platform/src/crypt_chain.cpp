@@ -46,14 +46,21 @@ struct ContextList {
     }
 };
 
+void AddStore(HCERTSTORE store, ContextList* list)
+{
+    PCCERT_CONTEXT cert = nullptr;
+    while ((cert = CertEnumCertificatesInStore(store, cert)) != nullptr)
+        list->contexts.push_back(CertDuplicateCertificateContext(cert));
+}
+
 bool AddSystemStore(const char* name, ContextList* list)
 {
     HCERTSTORE store = CertOpenSystemStoreA(0, name);
     if (store == nullptr)
         return false;
-    bool ok = StoreContexts(store, &list->contexts);
+    AddStore(store, list);
     CertCloseStore(store, 0);
-    return ok;
+    return true;
 }
 
 // What the verification found: error bits per depth, and for the chain.
@@ -193,22 +200,70 @@ ChainHolder* MakeChain(PCCERT_CONTEXT end, STACK_OF(X509)* chain, const Findings
     return holder;
 }
 
+// An issuer only when its key made the certificate's signature. OpenSSL
+// picks issuers by name and key identifier alone; among same-named roots
+// the first one found may not be the one that signed.
+int IssuerThatSigned(X509_STORE_CTX*, X509* cert, X509* issuer)
+{
+    EVP_PKEY* key = X509_get0_pubkey(issuer);
+    return X509_check_issued(issuer, cert) == X509_V_OK && key != nullptr && X509_verify(cert, key) == 1;
+}
+
+// One run of OpenSSL's verification: the chain it built (the caller frees it)
+// and what it found on the way, or null.
+STACK_OF(X509)* Verify(X509_STORE* trusted, X509* end, STACK_OF(X509)* untrusted, const FILETIME* time,
+                       const std::vector<X509*>& candidates, Findings* findings)
+{
+    X509_STORE_CTX* ctx = X509_STORE_CTX_new();
+    STACK_OF(X509)* chain = nullptr;
+    if (ctx != nullptr && X509_STORE_CTX_init(ctx, trusted, end, untrusted) == 1) {
+        X509_STORE_CTX_set_verify_cb(ctx, RecordProblem);
+        X509_STORE_CTX_set_app_data(ctx, findings);
+        if (time != nullptr)
+            X509_STORE_CTX_set_time(ctx, 0, (time_t)UnixFromFileTime(*time));
+        X509_verify_cert(ctx);
+        chain = X509_STORE_CTX_get1_chain(ctx);
+    }
+    X509_STORE_CTX_free(ctx);
+    ERR_clear_error();
+    if (chain != nullptr && sk_X509_num(chain) == 0) {
+        sk_X509_pop_free(chain, X509_free);
+        return nullptr;
+    }
+    if (chain != nullptr && (findings->chainErrors & CERT_TRUST_IS_PARTIAL_CHAIN) &&
+        IssuerAlreadyInChain(chain, candidates)) {
+        findings->chainErrors &= ~(DWORD)CERT_TRUST_IS_PARTIAL_CHAIN;
+        size_t top = (size_t)sk_X509_num(chain) - 1;
+        findings->errors.resize(std::max(findings->errors.size(), top + 1), 0);
+        findings->errors[top] |= CERT_TRUST_IS_CYCLIC;
+    }
+    return chain;
+}
+
+DWORD AllErrors(const Findings& findings)
+{
+    DWORD all = findings.chainErrors;
+    for (DWORD bits : findings.errors)
+        all |= bits;
+    return all;
+}
+
 // Builds and checks the chain; null with the last error set on failure.
 ChainHolder* BuildChain(PCCERT_CONTEXT end, const FILETIME* time, HCERTSTORE additional, DWORD flags)
 {
     ContextList roots, others;
     if (!AddSystemStore("Root", &roots))
         return nullptr;
-    if ((additional != nullptr && !StoreContexts(additional, &others.contexts)) ||
-        !AddSystemStore("CA", &others) || !AddSystemStore("MY", &others))
+    if (additional != nullptr)
+        AddStore(additional, &others);
+    if (!AddSystemStore("CA", &others) || !AddSystemStore("MY", &others))
         return nullptr;
 
     std::map<X509*, PCCERT_CONTEXT> sources;
     X509_STORE* trusted = X509_STORE_new();
     STACK_OF(X509)* untrusted = sk_X509_new_null();
-    X509_STORE_CTX* ctx = X509_STORE_CTX_new();
     std::vector<X509*> candidates;
-    bool ok = trusted != nullptr && untrusted != nullptr && ctx != nullptr;
+    bool ok = trusted != nullptr && untrusted != nullptr;
     for (PCCERT_CONTEXT root : roots.contexts) {
         X509* x509 = CertX509(root);
         // Only self-signed certificates anchor a chain, as with crypt32.
@@ -227,30 +282,27 @@ ChainHolder* BuildChain(PCCERT_CONTEXT end, const FILETIME* time, HCERTSTORE add
         }
     }
 
-    Findings findings;
-    ChainHolder* holder = nullptr;
     X509* endX509 = CertX509(end);
-    ok = ok && endX509 != nullptr && X509_STORE_CTX_init(ctx, trusted, endX509, untrusted) == 1;
-    if (ok) {
-        X509_STORE_CTX_set_verify_cb(ctx, RecordProblem);
-        X509_STORE_CTX_set_app_data(ctx, &findings);
-        if (time != nullptr)
-            X509_STORE_CTX_set_time(ctx, 0, (time_t)UnixFromFileTime(*time));
-        X509_verify_cert(ctx);
-        STACK_OF(X509)* chain = X509_STORE_CTX_get0_chain(ctx);
-        if (chain != nullptr && sk_X509_num(chain) > 0) {
-            if ((findings.chainErrors & CERT_TRUST_IS_PARTIAL_CHAIN) &&
-                IssuerAlreadyInChain(chain, candidates)) {
-                findings.chainErrors &= ~(DWORD)CERT_TRUST_IS_PARTIAL_CHAIN;
-                size_t top = (size_t)sk_X509_num(chain) - 1;
-                findings.errors.resize(std::max(findings.errors.size(), top + 1), 0);
-                findings.errors[top] |= CERT_TRUST_IS_CYCLIC;
-            }
-            holder = MakeChain(end, chain, findings, sources, flags);
+    Findings findings;
+    STACK_OF(X509)* chain = ok && endX509 != nullptr
+                                ? Verify(trusted, endX509, untrusted, time, candidates, &findings)
+                                : nullptr;
+    if (chain != nullptr && (AllErrors(findings) & CERT_TRUST_IS_NOT_SIGNATURE_VALID)) {
+        // A wrong issuer of the right name may have been taken: look again
+        // among those whose key made the signature, and keep what that finds
+        // when it is a complete chain of good signatures.
+        Findings strictFindings;
+        X509_STORE_set_check_issued(trusted, IssuerThatSigned);
+        STACK_OF(X509)* strict = Verify(trusted, endX509, untrusted, time, candidates, &strictFindings);
+        if (strict != nullptr && !(AllErrors(strictFindings) &
+                                   (CERT_TRUST_IS_NOT_SIGNATURE_VALID | CERT_TRUST_IS_PARTIAL_CHAIN))) {
+            std::swap(chain, strict);
+            findings = strictFindings;
         }
+        sk_X509_pop_free(strict, X509_free);
     }
-    ERR_clear_error();
-    X509_STORE_CTX_free(ctx);
+    ChainHolder* holder = chain != nullptr ? MakeChain(end, chain, findings, sources, flags) : nullptr;
+    sk_X509_pop_free(chain, X509_free);
     sk_X509_free(untrusted);
     X509_STORE_free(trusted);
     if (holder == nullptr)
