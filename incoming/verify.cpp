@@ -32,7 +32,7 @@ static void MarkVerified(const char* source, PCCERT_CONTEXT signer, SmimeResult*
 {
     result->flags |= SR_SIGNED | SR_SIGNATURE_VALID;
     if (signer != NULL) {
-        CheckSignerTrust(signer, result);
+        CheckVerifiedSigner(signer, result);
         NoteUnlistedSender(source, signer, result);
     }
 }
