@@ -7,10 +7,16 @@
 // out is given back, nothing is freed that the host never gave, exactly one
 // final box ends the run, and a run whose first layer failed leaves the
 // host's message as it was.
+//
+// Every input starts with an empty "CA" store: the trust check files the
+// signers it verifies there, and a store that kept them would make each run
+// slower than the last and its result depend on the inputs before it. The
+// temporary folder of the stores goes when the fuzzer exits.
 #include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <ftw.h>
 
 #include <string>
 #include <vector>
@@ -73,6 +79,28 @@ void InstallIdentity()
     CertCloseStore(rootStore, 0);
 }
 
+std::string& StoresHome()
+{
+    static std::string home;
+    return home;
+}
+
+int RemoveEntry(const char* path, const struct stat*, int, struct FTW*)
+{
+    remove(path);
+    return 0;
+}
+
+void RemoveTree(const std::string& path)
+{
+    nftw(path.c_str(), RemoveEntry, 8, FTW_DEPTH | FTW_PHYS);
+}
+
+void RemoveStoresHome()
+{
+    RemoveTree(StoresHome());
+}
+
 bool StartsWith(const std::string& text, const char* prefix)
 {
     return text.compare(0, strlen(prefix), prefix) == 0;
@@ -87,6 +115,8 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
     if (home == NULL)
         Die("no temporary folder");
     setenv("XDG_DATA_HOME", home, 1);
+    StoresHome() = home;
+    atexit(RemoveStoresHome);
     Host().echo = getenv("DECRYPT_VERIFY_FUZZ_ECHO") != NULL;  // the boxes, for a look at one input
     InstallUiDriver();
     if (!g_host.Bind())
@@ -98,6 +128,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     ResetHost();
+    RemoveTree(StoresHome() + "/zsmime/stores/CA");
     std::string message(reinterpret_cast<const char*>(data), size);
     message = message.c_str();  // the host's texts end at their first NUL
     Host().hasMessage = true;

@@ -1,13 +1,16 @@
 // The MIME part tree: parsing, serialising, header access.
+#include <dirent.h>
 #include <stdlib.h>
 #include <string.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
 #include "mime/mime_part.h"
+#include "support/test_support.h"
 
 namespace {
 
@@ -468,4 +471,24 @@ TEST(MimePartTest, ParseParameterReadsNamesAndValuesInPlace)
     EXPECT_EQ(*p, '\0');
     char none[] = "no parameter";
     EXPECT_EQ(ParseParameter(none, &name, &value), nullptr);
+}
+
+// The round-trip fuzzer's short runs start from its seeds; only a seed with
+// lines beyond the line buffer takes them to the code that splits such lines.
+TEST(MimeFuzzSeedsTest, SomeSeedHasALineLongerThanTheLineBuffer)
+{
+    const std::string dir = std::string(TESTS_SOURCE_DIR) + "/../fuzz/corpus/fuzz_mime_roundtrip";
+    size_t longest = 0;
+    DIR* seeds = opendir(dir.c_str());
+    ASSERT_NE(seeds, nullptr) << dir;
+    while (dirent* entry = readdir(seeds)) {
+        std::string text = entry->d_name[0] == '.' ? "" : ReadFile(dir + "/" + entry->d_name);
+        for (size_t start = 0, end; start < text.size(); start = end + 1) {
+            end = text.find('\n', start);
+            end = end == std::string::npos ? text.size() : end;
+            longest = std::max(longest, end - start);
+        }
+    }
+    closedir(seeds);
+    EXPECT_GT(longest, (size_t)MIME_LINE_SIZE);
 }
