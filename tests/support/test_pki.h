@@ -34,6 +34,8 @@ struct TestCert {
 //   "selfsigned"    self-signed end entity with both usages, self@example.com
 //   "forged"        issuer name copied from root but signed by another key, forged@example.com
 //   "stranger"      both usages, issued by a CA that is in no store, stranger@example.com
+//   "pat-upper", "pat-lower", "pat-smith"  both usages, issued by root, no e-mail;
+//                   common names "Pat", "pat" and "Pat Smith"
 class TestPki {
 public:
     // The process-wide PKI, generated on first use into a temporary folder.
@@ -49,3 +51,6 @@ private:
 // Installs a certificate into a system store of the current user (the stores
 // under $XDG_DATA_HOME): "MY" with its private key when withKey, else without.
 void InstallCert(const std::string& store, const TestCert& cert, bool withKey = false);
+
+// Removes a certificate from a system store of the current user.
+void RemoveStoreCert(const std::string& store, const TestCert& cert);
