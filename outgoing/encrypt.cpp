@@ -184,8 +184,9 @@ bool AddRecipientCertificates(EncryptJob* job, const char* addresses, SmimeResul
             return false;
         }
         memset(job->scratch, 0, sizeof *job->scratch);
-        bool trusted = CheckSignerTrust(cert, job->scratch) == 1;
-        AppendCertLine(result, trusted ? kTrustedPrefix : kUntrustedPrefix, subject);
+        // Marked good only when its chain is trusted and it is valid today.
+        bool good = CheckSignerTrust(cert, job->scratch) == 1 && (job->scratch->flags & SR_SIGNER_CURRENT);
+        AppendCertLine(result, good ? kTrustedPrefix : kUntrustedPrefix, subject);
         if (*p == '\0')
             return true;
         entry = p + 1;
@@ -292,6 +293,10 @@ int EncryptMessage(HWND window, LPARAM, SmimeResult* result)
     }
     int count = 0;
     CollectAddresses(&recipients[0], job.addresses, &count);
+    if (count == 0) {  // only empty groups such as "undisclosed-recipients:;"
+        ShowMissingRecipient("");
+        return 0;
+    }
     if (count > MAX_ADDRESSES) {
         ShowMessage(kTooManyRecipients);
         return 0;
