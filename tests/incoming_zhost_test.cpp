@@ -1,11 +1,5 @@
-// The decrypt/verify command through zhost as a process, and on real messages
-// from other mail clients when a corpus of them is at hand.
-#include <dirent.h>
-#include <sys/stat.h>
-
-#include <algorithm>
+// The decrypt/verify command through zhost as a process.
 #include <string>
-#include <vector>
 
 #include "support/smime_samples.h"
 #include "support/test_pki.h"
