@@ -346,7 +346,7 @@ TEST_F(SetupDialogTest, PersonalStoreFailingAtTheSecondOpeningKeepsTheLaterKeys)
     ZPlatformInjectFailure("CertOpenSystemStoreA", 1);
     DialogRun run = Open([](HWND d) {
         Choose(d, IDC_ENC_CERT, kFromItem);
-        Choose(d, IDC_HASH_ALG, "MD5");
+        Choose(d, IDC_HASH_ALG, "MD5 (非推奨)");
         Act(d, DialogAction::OK);
     });
     ZPlatformInjectFailure(NULL, 0);
