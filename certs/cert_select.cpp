@@ -2,7 +2,7 @@
 
 #include <string.h>
 
-static const DWORD kEncoding = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;
+#include "common/encoding.h"
 
 DWORD GetSubjectString(PCCERT_CONTEXT cert, char* buffer)
 {
@@ -14,7 +14,7 @@ DWORD GetSubjectString(PCCERT_CONTEXT cert, char* buffer)
 bool CertHasKeyUsage(BYTE mask, PCCERT_CONTEXT cert)
 {
     BYTE usage = 0;
-    BOOL present = CertGetIntendedKeyUsage(kEncoding, cert->pCertInfo, &usage, 1);
+    BOOL present = CertGetIntendedKeyUsage(MESSAGE_ENCODING, cert->pCertInfo, &usage, 1);
     if (!present && usage == 0)
         return true;  // no key-usage extension: every usage is allowed
     if (present)
@@ -46,7 +46,7 @@ static PCCERT_CONTEXT FindCertByName(HCERTSTORE store, const char* wanted, BYTE 
     if (store == NULL || wanted == NULL)
         return NULL;
     char name[SUBJECT_SIZE];
-    PCCERT_CONTEXT cert = CertFindCertificateInStore(store, kEncoding, 0, CERT_FIND_ANY, NULL, NULL);
+    PCCERT_CONTEXT cert = CertFindCertificateInStore(store, MESSAGE_ENCODING, 0, CERT_FIND_ANY, NULL, NULL);
     while (cert != NULL) {
         if (readName(cert, name) && strcmp(name, wanted) == 0 && CertHasKeyUsage(mask, cert))
             return cert;

@@ -3,9 +3,8 @@
 #include <string.h>
 
 #include "certs/cert_select.h"
-#include "host/messages.h"
-
-static const DWORD kEncoding = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;
+#include "common/encoding.h"
+#include "common/messages.h"
 
 // A root only counts when it actually signed the certificate: matching the
 // issuer name alone would let anyone mint a "trusted" certificate by copying
@@ -14,7 +13,7 @@ static PCCERT_CONTEXT FindIssuingRoot(HCERTSTORE rootStore, PCCERT_CONTEXT cert)
 {
     PCCERT_CONTEXT root = NULL;
     for (;;) {
-        root = CertFindCertificateInStore(rootStore, kEncoding, 0, CERT_FIND_ISSUER_NAME,
+        root = CertFindCertificateInStore(rootStore, MESSAGE_ENCODING, 0, CERT_FIND_ISSUER_NAME,
                                           &cert->pCertInfo->Issuer, root);
         if (root == NULL)
             return NULL;
@@ -38,14 +37,14 @@ static int CheckAgainstRoots(HCERTSTORE rootStore, HCERTSTORE caStore, PCCERT_CO
 {
     char name[SUBJECT_SIZE];
     if (GetSubjectString(cert, name) < 2) {
-        ShowMessage("証明書のサブジェクトが取得できません");
+        ShowMessage(TEXT_NO_SUBJECT);
         return 0;
     }
     SET_RESULT_TEXT(result->signerName, name);
 
     if (CertAddCertificateContextToStore(caStore, cert, CERT_STORE_ADD_USE_EXISTING, NULL) != TRUE) {
         ShowLastErrorText();
-        ShowMessage("The certificate has NOT been added to \"Others\" certstore.");
+        ShowMessage(TEXT_NOT_ADDED_TO_CA);
     }
 
     if (CertVerifyTimeValidity(NULL, cert->pCertInfo) == 0)
@@ -71,21 +70,21 @@ int CheckSignerTrust(PCCERT_CONTEXT cert, SmimeResult* result)
 
     HCERTSTORE rootStore = CertOpenSystemStoreA(0, "Root");
     if (rootStore == NULL) {
-        ShowMessage("ルート証明書ストアを開けません");
+        ShowMessage(TEXT_STORE_NOT_OPENED);
         return 0;
     }
     HCERTSTORE caStore = CertOpenSystemStoreA(0, "CA");
     PCCERT_CONTEXT root = NULL;
     int trusted = 0;
     if (caStore == NULL)
-        ShowMessage("ルート証明書ストアを開けません");
+        ShowMessage(TEXT_STORE_NOT_OPENED);
     else
         trusted = CheckAgainstRoots(rootStore, caStore, cert, result, &root);
 
     if (root != NULL)
         CertFreeCertificateContext(root);
-    CloseStore(caStore, "CertCloseStore(recipient) returns with some notice");
-    CloseStore(rootStore, "CertCloseStore(Root) returns with some notice");
+    CloseStore(caStore, TEXT_CLOSE_CA_STORE_NOTICE);
+    CloseStore(rootStore, TEXT_CLOSE_ROOT_STORE_NOTICE);
     return trusted;
 }
 

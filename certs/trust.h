@@ -4,7 +4,7 @@
 #include <windows.h>
 #include <wincrypt.h>
 
-#include "incoming/smime_result.h"
+#include "common/smime_result.h"
 
 int CheckSignerTrust(PCCERT_CONTEXT cert, SmimeResult* result);
 PCCERT_CONTEXT WINAPI GetSignerCertificate(void* arg, DWORD encoding, PCERT_INFO signerId,

@@ -4,7 +4,7 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "host/messages.h"
+#include "common/messages.h"
 #include "mime/mime_part.h"
 
 enum { TYPE_VALUE_SIZE = 65536, DESCRIPTION_SIZE = 65536, ENCODING_SIZE = 1024, NOTICE_SIZE = 1024 };
@@ -12,8 +12,7 @@ enum { TYPE_VALUE_SIZE = 65536, DESCRIPTION_SIZE = 65536, ENCODING_SIZE = 1024, 
 static void ShowUnsupportedEncoding(const char* encoding)
 {
     char text[NOTICE_SIZE];
-    wsprintfA(text, "%s Zandrel S/MIME Plug-inでは Content-Transfer-Encoding: %s をサポートしていません",
-              "!!!!!!!!!!!!! ", encoding);
+    wsprintfA(text, TEXT_UNSUPPORTED_ENCODING, TEXT_BAD_MARK, encoding);
     ShowMessage(text);
 }
 

@@ -8,6 +8,8 @@
 
 #include <windows.h>
 
+#include "common/text.h"
+
 namespace {
 
 bool IsOneOf(char c, const char* set)
@@ -49,14 +51,6 @@ char* FirstToken(char* text, const char* delimiters)
     return token;
 }
 
-// Copies at most size - 1 bytes and terminates.
-void CopyCut(char* buffer, int size, const char* text)
-{
-    size_t length = strnlen(text, (size_t)size - 1);
-    memcpy(buffer, text, length);
-    buffer[length] = '\0';
-}
-
 // Copies a token without its leading blanks; empty without a token.
 void CopyToken(char* buffer, int size, const char* token)
 {
@@ -67,7 +61,7 @@ void CopyToken(char* buffer, int size, const char* token)
         return;
     while (*token == ' ' || *token == '\t')
         ++token;
-    CopyCut(buffer, size, token);
+    CopyText(buffer, (size_t)size, token);
 }
 
 void TrimTrailingBlanks(char* buffer)
@@ -121,7 +115,7 @@ void SplitAddress(char* name, int nameSize, char* address, int addressSize, cons
         CopyToken(name, nameSize, FirstToken(paren + 1, ")"));
         CopyToken(address, addressSize, FirstToken(start, "()<>\""));
     } else if (addressSize > 0) {
-        CopyCut(address, addressSize, start);
+        CopyText(address, (size_t)addressSize, start);
     }
     if (nameSize > 0)
         TrimTrailingBlanks(name);

@@ -19,19 +19,6 @@ enum {
     HEADER_CAPACITY = MIME_LINE_SIZE,    // bytes of one (folded) header line
 };
 
-char LowerAscii(char c)
-{
-    return (c >= 'A' && c <= 'Z') ? (char)(c - 'A' + 'a') : c;
-}
-
-bool EqualNoCase(const char* a, const char* b, size_t length)
-{
-    for (size_t i = 0; i < length; ++i)
-        if (LowerAscii(a[i]) != LowerAscii(b[i]))
-            return false;
-    return true;
-}
-
 bool IsBlankChar(char c)
 {
     return c == ' ' || c == '\t' || c == '\r' || c == '\n';
@@ -663,23 +650,6 @@ void MimePart::SetHeader(const char* name, const char* value)
         headers.Append(line);
     }
     free(line);
-}
-
-const char* FindNoCase(const char* text, const char* needle)
-{
-    if (text == NULL || needle == NULL)
-        return NULL;
-    size_t length = strlen(needle);
-    for (const char* p = text; *p != '\0'; ++p) {
-        size_t i = 0;
-        while (i < length && p[i] != '\0' && LowerAscii(p[i]) == LowerAscii(needle[i]))
-            ++i;
-        if (i == length)
-            return p;
-        if (p[i] == '\0')
-            return NULL;  // the rest of the text is shorter than the needle
-    }
-    return NULL;
 }
 
 int ReadLine(const char** position, char* buffer, int size)

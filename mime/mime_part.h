@@ -1,6 +1,7 @@
 // One MIME entity with its headers, body, epilogue and sub-parts.
 #pragma once
 
+#include "common/text.h"  // FindNoCase, used with the tree on raw message text
 #include "mime/line_list.h"
 
 enum { MIME_TOKEN_SIZE = 40, MIME_LINE_SIZE = 65536 };
@@ -35,9 +36,6 @@ public:
     // delimiter; Serialize then adds none, so that it writes back only what it read.
     bool closingMissing;
 };
-
-// Case-insensitive (ASCII) substring search; null when not found.
-const char* FindNoCase(const char* text, const char* needle);
 
 // Reads the header block only (up to and including the blank line that ends it),
 // as Parse would; for callers that look at nothing else.

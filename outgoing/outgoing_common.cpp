@@ -5,8 +5,8 @@
 #include <string.h>
 
 #include "certs/cert_select.h"
-#include "host/host_api.h"
-#include "host/messages.h"
+#include "common/host_api.h"
+#include "common/messages.h"
 #include "mime/address.h"
 #include "mime/base64.h"
 #include "mime/mime_part.h"
@@ -41,7 +41,7 @@ char* BuildPkcs7MimeText(MimePart* part, const char* contentType, const char* ba
 bool ReplaceComposerText(HWND window, char* text)
 {
     if (text == NULL) {
-        ShowMessage(MSG_OUT_OF_MEMORY);
+        ShowMessage(TEXT_OUT_OF_MEMORY);
         return false;
     }
     g_host.CompSetSource(window, text);
@@ -86,7 +86,7 @@ void CloseStoreChecked(HCERTSTORE store)
         return;
     BOOL closed = CertCloseStore(store, CERT_CLOSE_STORE_CHECK_FLAG);
     if (closed != TRUE)
-        printf("CertCloseStore returns %d \n", closed);
+        printf(TEXT_CLOSE_STORE_RESULT, closed);
 }
 
 Signer::~Signer()
@@ -100,7 +100,7 @@ bool OpenSigner(HWND window, SmimeResult* result, Signer* signer)
 {
     signer->store = CertOpenSystemStoreA(0, "MY");
     if (signer->store == NULL) {
-        ShowMessage(MSG_STORE_NOT_OPENED);
+        ShowMessage(TEXT_STORE_NOT_OPENED);
         return false;
     }
     if (g_settings.signCert[0] != '\0') {
@@ -113,16 +113,16 @@ bool OpenSigner(HWND window, SmimeResult* result, Signer* signer)
         signer->cert = FindCertByEmail(signer->store, address, CERT_DIGITAL_SIGNATURE_KEY_USAGE);
     }
     if (signer->cert == NULL) {
-        ShowMessage(MSG_NO_OWN_CERT);
+        ShowMessage(TEXT_NO_OWN_CERT);
         return false;
     }
     char subject[SUBJECT_SIZE];
     if (GetSubjectString(signer->cert, subject) < 2) {
-        ShowMessage(MSG_NO_SUBJECT);
+        ShowMessage(TEXT_NO_SUBJECT);
         return false;
     }
     if (DebugEnabled())
-        ShowReport(std::string(SIGNER_LABEL "\n") + subject);
+        ShowReport(std::string(TEXT_SIGNER) + "\n" + subject);
     SET_RESULT_TEXT(result->signerName, subject);
     return true;
 }
@@ -133,7 +133,7 @@ bool SignContent(PCCERT_CONTEXT cert, BOOL detached, const BYTE* data, DWORD siz
     CRYPT_SIGN_MESSAGE_PARA para;
     memset(&para, 0, sizeof para);
     para.cbSize = sizeof para;
-    para.dwMsgEncodingType = OUTGOING_ENCODING;
+    para.dwMsgEncodingType = MESSAGE_ENCODING;
     para.pSigningCert = cert;
     para.HashAlgorithm.pszObjId = g_settings.signHashOID;
     para.cMsgCert = 1;
@@ -146,18 +146,18 @@ bool SignContent(PCCERT_CONTEXT cert, BOOL detached, const BYTE* data, DWORD siz
     if (!CryptSignMessage(&para, detached, 1, parts, partSizes, NULL, blobSize)) {
         if (DebugEnabled())
             ShowLastErrorText();
-        ShowMessage("Getting signed blob size failed");
+        ShowMessage(TEXT_SIGN_SIZE_FAILED);
         return false;
     }
     *blob = (BYTE*)malloc(*blobSize ? *blobSize : 1);
     if (*blob == NULL) {
-        ShowMessage("Memory allocation error while signing.");
+        ShowMessage(TEXT_SIGN_ALLOCATION_FAILED);
         return false;
     }
     if (!CryptSignMessage(&para, detached, 1, parts, partSizes, *blob, blobSize)) {
         if (DebugEnabled())
             ShowLastErrorText();
-        ShowMessage("Error getting signed blob");
+        ShowMessage(TEXT_SIGN_FAILED);
         free(*blob);
         *blob = NULL;
         return false;
@@ -170,7 +170,7 @@ char* EncodeBlob(const BYTE* blob, DWORD size)
     DWORD length = 0;
     char* text = Base64Encode(blob, size, &length);
     if (text == NULL)
-        ShowMessage(MSG_ENCODING_FAILED);
+        ShowMessage(TEXT_ENCODING_FAILED);
     return text;
 }
 

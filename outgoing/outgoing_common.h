@@ -7,21 +7,12 @@
 #include <windows.h>
 #include <wincrypt.h>
 
-#include "incoming/smime_result.h"
+#include "common/encoding.h"
+#include "common/smime_result.h"
 
 enum { HEADER_VALUE_SIZE = 1024 };
 
-#define MSG_NO_SOURCE "メッセージが取得できません"
-#define MSG_STORE_NOT_OPENED "ルート証明書ストアを開けません"
-#define MSG_NO_OWN_CERT "あなたの証明書がストア中にありません"
-#define MSG_NO_SUBJECT "証明書のサブジェクトが取得できません"
-#define MSG_ENCODING_FAILED "メッセージのエンコードに失敗しました"
-#define MSG_OUT_OF_MEMORY "メモリが不足しているため処理を中止しました"
-#define SIGNER_LABEL "署名者"
-#define RECIPIENTS_LABEL "復号可能な受信者"
 
-// Both encodings, as every outgoing crypt32 call takes them.
-const DWORD OUTGOING_ENCODING = PKCS_7_ASN_ENCODING | X509_ASN_ENCODING;
 
 class MimePart;
 

@@ -3,8 +3,8 @@
 
 #include <string>
 
-#include "host/host_api.h"
-#include "host/messages.h"
+#include "common/host_api.h"
+#include "common/messages.h"
 #include "outgoing/encrypt.h"
 #include "outgoing/outgoing_common.h"
 #include "outgoing/sign.h"
@@ -28,9 +28,9 @@ void WINAPI OnSignCommand(HWND window, LPARAM value)
         SmimeResult result;
         memset(&result, 0, sizeof result);
         if (RunSigningForm(window, value, &result) == 1)
-            ShowReport(std::string(SIGNER_LABEL "\n") + result.signerName);
+            ShowReport(std::string(TEXT_SIGNER) + "\n" + result.signerName);
     } catch (...) {
-        ShowMessage(MSG_OUT_OF_MEMORY);
+        ShowMessage(TEXT_OUT_OF_MEMORY);
     }
     StampPluginHeader(window);
 }
@@ -45,11 +45,11 @@ void WINAPI OnSignEncryptCommand(HWND window, LPARAM value)
         memset(&result, 0, sizeof result);
         if (RunSigningForm(window, value, &result) == 1 && EncryptMessage(window, value, &result) == 1) {
             done = true;
-            ShowReport(std::string(RECIPIENTS_LABEL "\n") + result.certText + "\n\n" SIGNER_LABEL "\n" +
+            ShowReport(std::string(TEXT_RECIPIENTS) + "\n" + result.certText + "\n\n" + TEXT_SIGNER + "\n" +
                        result.signerName);
         }
     } catch (...) {
-        ShowMessage(MSG_OUT_OF_MEMORY);
+        ShowMessage(TEXT_OUT_OF_MEMORY);
     }
     if (!done && saved != NULL)
         g_host.CompSetSource(window, saved);

@@ -8,8 +8,8 @@
 #include <random>
 #include <string>
 
-#include "host/host_api.h"
-#include "host/messages.h"
+#include "common/host_api.h"
+#include "common/messages.h"
 #include "mime/mime_part.h"
 #include "outgoing/outgoing_common.h"
 #include "outgoing/sign.h"
@@ -137,7 +137,7 @@ int SignDetached(HWND window, LPARAM, SmimeResult* result)
 {
     LPSTR source = g_host.CompGetSource(window);
     if (source == NULL) {
-        ShowMessage(MSG_NO_SOURCE);
+        ShowMessage(TEXT_NO_SOURCE);
         return 0;
     }
     int done = 0;

@@ -2,6 +2,8 @@
 
 #include <string.h>
 
+#include "common/text.h"
+
 Settings g_settings;
 char g_settingsPath[MAX_PATH];
 
@@ -47,10 +49,8 @@ void LoadSettings(HINSTANCE module)
 
 void SaveSetting(char* setting, LPCSTR key, LPCSTR value)
 {
-    if (setting != value) {
-        strncpy(setting, value, SETTING_SIZE - 1);
-        setting[SETTING_SIZE - 1] = '\0';
-    }
+    if (setting != value)
+        CopyText(setting, SETTING_SIZE, value);
     WritePrivateProfileStringA(kSection, key, setting, g_settingsPath);
 }
 

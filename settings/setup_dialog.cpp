@@ -7,15 +7,14 @@
 #include <wincrypt.h>
 
 #include "certs/cert_select.h"
-#include "host/entry.h"
-#include "host/messages.h"
+#include "common/messages.h"
+#include "common/module.h"
 #include "resources/resource.h"
 #include "settings/settings.h"
 
 namespace {
 
 // The certificate lists' item for an empty setting: find the certificate by the From address.
-const char kFromItem[] = "From: ヘッダーを元に検索";
 
 const char* const kEncAlgs[] = {"RC2(40bit)", "DES", "RC2(128bit)", "3DES"};
 
@@ -23,10 +22,10 @@ const char kSha1Oid[] = "1.3.14.3.2.26";
 const char kMd5Oid[] = "1.2.840.113549.2.5";
 
 const char* const kBehaviorItems[] = {
-    "メッセージ選択時に自動検証",
-    "メッセージ選択時にポップアップで通知",
-    "メッセージに追加する形で通知 (ただしクリアテキスト署名されたメッセージの場合は何もしない)",
-    "何もしない",
+    TEXT_BEHAVIOR_AUTO_VERIFY,
+    TEXT_BEHAVIOR_POPUP,
+    TEXT_BEHAVIOR_ADD_NOTICE,
+    TEXT_BEHAVIOR_NOTHING,
 };
 const char* const kBehaviorValues[] = {"AutoVerify", "Popup", "AddNotice", "Nothing"};
 
@@ -48,7 +47,7 @@ bool FillCertificateList(HWND dialog, int list, BYTE usage, const char* stored)
 {
     HCERTSTORE store = CertOpenSystemStoreA(0, "MY");
     if (store == NULL) {
-        ShowMessage("ルート証明書ストアを開けません");
+        ShowMessage(TEXT_STORE_NOT_OPENED);
         return false;
     }
     PCCERT_CONTEXT cert = NULL;
@@ -60,7 +59,7 @@ bool FillCertificateList(HWND dialog, int list, BYTE usage, const char* stored)
             ListMessage(dialog, list, CB_ADDSTRING, 0, subject);
     }
     // The list's own prefix search, which ignores letter case; no match leaves no selection.
-    ListMessage(dialog, list, CB_SELECTSTRING, (WPARAM)-1, stored[0] != '\0' ? stored : kFromItem);
+    ListMessage(dialog, list, CB_SELECTSTRING, (WPARAM)-1, stored[0] != '\0' ? stored : TEXT_FROM_ITEM);
     CertFreeCertificateContext(cert);
     CertCloseStore(store, CERT_CLOSE_STORE_CHECK_FLAG);
     return true;
@@ -82,9 +81,9 @@ BOOL InitDialog(HWND dialog)
     if (encAlg >= 0)
         SendDlgItemMessageA(dialog, IDC_ENC_ALG, CB_SETCURSEL, (WPARAM)encAlg, 0);
     else
-        ShowMessage("????? unknown encryption algorithm!");
+        ShowMessage(TEXT_UNKNOWN_ENCRYPTION_ALGORITHM);
 
-    ListMessage(dialog, IDC_ENC_CERT, CB_INSERTSTRING, 0, kFromItem);
+    ListMessage(dialog, IDC_ENC_CERT, CB_INSERTSTRING, 0, TEXT_FROM_ITEM);
     if (!FillCertificateList(dialog, IDC_ENC_CERT, CERT_KEY_ENCIPHERMENT_KEY_USAGE, g_settings.encCert))
         return FALSE;
 
@@ -95,7 +94,7 @@ BOOL InitDialog(HWND dialog)
     else if (strcmp(g_settings.signHashOID, kMd5Oid) == 0)
         SendDlgItemMessageA(dialog, IDC_HASH_ALG, CB_SETCURSEL, 1, 0);
 
-    ListMessage(dialog, IDC_SIGN_CERT, CB_ADDSTRING, 0, kFromItem);
+    ListMessage(dialog, IDC_SIGN_CERT, CB_ADDSTRING, 0, TEXT_FROM_ITEM);
     if (!FillCertificateList(dialog, IDC_SIGN_CERT, CERT_DIGITAL_SIGNATURE_KEY_USAGE, g_settings.signCert))
         return FALSE;
 
@@ -132,7 +131,7 @@ void SaveCertificate(HWND dialog, int list, char* setting, const char* key)
 {
     char text[SETTING_SIZE];
     SelectedText(dialog, list, text);
-    SaveSetting(setting, key, strcmp(text, kFromItem) == 0 ? "" : text);
+    SaveSetting(setting, key, strcmp(text, TEXT_FROM_ITEM) == 0 ? "" : text);
 }
 
 const char* YesNo(HWND dialog, int box)

@@ -1,4 +1,4 @@
-#include "host/host_api.h"
+#include "common/host_api.h"
 
 const char* const kHostApiNames[HOST_API_SLOT_COUNT] = {
     "ZDA_GetVersion",         "ZDA_Command",              "ZDA_GetWindowHandles",
