@@ -3,8 +3,7 @@
 #include "common/user_texts.h"
 #include "host/plugin_interface.h"
 #include "incoming/decrypt_verify.h"
-#include "outgoing/encrypt.h"
-#include "outgoing/sign.h"
+#include "outgoing/commands.h"
 #include "settings/setup_dialog.h"
 
 static void WINAPI OnDecryptVerifyCommand(HWND, LPARAM)

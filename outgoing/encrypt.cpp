@@ -7,11 +7,15 @@
 
 #include "certs/cert_select.h"
 #include "certs/trust.h"
+#include "common/encoding.h"
 #include "common/host_api.h"
 #include "common/messages.h"
 #include "mime/address.h"
 #include "mime/mime_part.h"
-#include "outgoing/outgoing_common.h"
+#include "outgoing/composer.h"
+#include "outgoing/pkcs7_mime.h"
+#include "outgoing/report.h"
+#include "outgoing/signer.h"
 #include "settings/settings.h"
 
 static_assert(sizeof(void*) != 4 || sizeof(CRYPT_ENCRYPT_MESSAGE_PARA) == 36, "encrypt parameters");
@@ -305,17 +309,4 @@ int EncryptMessage(HWND window, LPARAM, SmimeResult* result)
         return 0;
     result->flags |= SR_ENCRYPTED;
     return 1;
-}
-
-void WINAPI OnEncryptCommand(HWND window, LPARAM value)
-{
-    try {
-        SmimeResult result;
-        memset(&result, 0, sizeof result);
-        if (EncryptMessage(window, value, &result) == 1)
-            ShowReport(std::string(TEXT_RECIPIENTS) + "\n" + result.certText);
-    } catch (...) {
-        ShowMessage(TEXT_OUT_OF_MEMORY);
-    }
-    StampPluginHeader(window);
 }

@@ -5,4 +5,3 @@
 #include "common/smime_result.h"
 
 int EncryptMessage(HWND window, LPARAM value, SmimeResult* result);
-void WINAPI OnEncryptCommand(HWND window, LPARAM value);

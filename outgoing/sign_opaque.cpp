@@ -5,7 +5,9 @@
 #include "common/host_api.h"
 #include "common/messages.h"
 #include "mime/mime_part.h"
-#include "outgoing/outgoing_common.h"
+#include "outgoing/composer.h"
+#include "outgoing/pkcs7_mime.h"
+#include "outgoing/signer.h"
 #include "outgoing/sign.h"
 
 namespace {

@@ -1,12 +1,14 @@
-// The two signing commands of the composition window.
+// The commands of the composition window: encrypt, sign, sign and encrypt.
 #include <string.h>
 
 #include <string>
 
 #include "common/host_api.h"
 #include "common/messages.h"
+#include "outgoing/commands.h"
+#include "outgoing/composer.h"
 #include "outgoing/encrypt.h"
-#include "outgoing/outgoing_common.h"
+#include "outgoing/report.h"
 #include "outgoing/sign.h"
 #include "settings/settings.h"
 
@@ -21,6 +23,19 @@ int RunSigningForm(HWND window, LPARAM value, SmimeResult* result)
 }
 
 }  // namespace
+
+void WINAPI OnEncryptCommand(HWND window, LPARAM value)
+{
+    try {
+        SmimeResult result;
+        memset(&result, 0, sizeof result);
+        if (EncryptMessage(window, value, &result) == 1)
+            ShowReport(std::string(TEXT_RECIPIENTS) + "\n" + result.certText);
+    } catch (...) {
+        ShowMessage(TEXT_OUT_OF_MEMORY);
+    }
+    StampPluginHeader(window);
+}
 
 void WINAPI OnSignCommand(HWND window, LPARAM value)
 {
