@@ -13,6 +13,7 @@
 #include "incoming/classify.h"
 #include "incoming/cms_info.h"
 #include "incoming/decrypt.h"
+#include "incoming/layer_message.h"
 #include "incoming/smime_body.h"
 #include "incoming/verify.h"
 #include "incoming/verify_report.h"
