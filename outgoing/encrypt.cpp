@@ -110,13 +110,14 @@ bool AddOwnCertificate(EncryptJob* job, SmimeResult* result)
 {
     PCCERT_CONTEXT cert;
     if (g_settings.encCert[0] != '\0') {
-        cert = FindCertBySubject(job->my, g_settings.encCert, CERT_KEY_ENCIPHERMENT_KEY_USAGE);
+        cert = FindCertBySubject(job->my, g_settings.encCert, CERT_KEY_ENCIPHERMENT_KEY_USAGE,
+                                  PREFER_PRIVATE_KEY);
     } else {
         char from[HEADER_VALUE_SIZE];
         char address[ADDRESS_SIZE];
         ReadComposerHeader(job->window, "From", from);
         ExtractAddress(address, from);
-        cert = FindCertByEmail(job->my, address, CERT_KEY_ENCIPHERMENT_KEY_USAGE);
+        cert = FindCertByEmail(job->my, address, CERT_KEY_ENCIPHERMENT_KEY_USAGE, PREFER_PRIVATE_KEY);
     }
     if (cert == NULL) {
         ShowMessage(TEXT_NO_OWN_CERT);
@@ -134,11 +135,12 @@ bool AddOwnCertificate(EncryptJob* job, SmimeResult* result)
 
 PCCERT_CONTEXT FindRecipientCertificate(EncryptJob* job, const char* address)
 {
-    PCCERT_CONTEXT cert = FindCertByEmail(job->ca, address, CERT_KEY_ENCIPHERMENT_KEY_USAGE);
+    const BYTE usage = CERT_KEY_ENCIPHERMENT_KEY_USAGE;
+    PCCERT_CONTEXT cert = FindCertByEmail(job->ca, address, usage, PREFER_TRUSTED);
     if (cert == NULL && job->addressBook != NULL)
-        cert = FindCertByEmail(job->addressBook, address, CERT_KEY_ENCIPHERMENT_KEY_USAGE);
+        cert = FindCertByEmail(job->addressBook, address, usage, PREFER_TRUSTED);
     if (cert == NULL)
-        cert = FindCertByEmail(job->my, address, CERT_KEY_ENCIPHERMENT_KEY_USAGE);
+        cert = FindCertByEmail(job->my, address, usage, PREFER_TRUSTED);
     return cert;
 }
 
@@ -167,8 +169,9 @@ bool AddRecipientCertificates(EncryptJob* job, const char* addresses, SmimeResul
             return false;
         }
         memset(job->scratch, 0, sizeof *job->scratch);
-        bool trusted = CheckSignerTrust(cert, job->scratch) == 1;
-        AppendCertLine(result, trusted ? TEXT_GOOD_MARK : TEXT_BAD_MARK, subject);
+        // Marked good only when its chain is trusted and it is valid today.
+        bool good = CheckSignerTrust(cert, job->scratch) == 1 && (job->scratch->flags & SR_SIGNER_CURRENT);
+        AppendCertLine(result, good ? TEXT_GOOD_MARK : TEXT_BAD_MARK, subject);
         if (*p == '\0')
             return true;
         entry = p + 1;
