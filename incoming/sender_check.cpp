@@ -3,30 +3,24 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "host/messages.h"
+#include "common/encoding.h"
+#include "common/messages.h"
+#include "common/text.h"
 #include "mime/address.h"
 #include "mime/mime_part.h"
 
-static const DWORD kEncoding = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;
-
-static char LowerAscii(unsigned int c)
-{
-    return (char)(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
-}
 
 static bool SameAddress(const char* a, const char* b)
 {
-    for (; *a != '\0' && *b != '\0'; ++a, ++b)
-        if (LowerAscii((unsigned char)*a) != LowerAscii((unsigned char)*b))
-            return false;
-    return *a == '\0' && *b == '\0';
+    size_t length = strlen(a);
+    return length == strlen(b) && EqualNoCase(a, b, length);
 }
 
 // An IA5 name as a wide string against the narrow address.
 static bool SameWideAddress(LPCWSTR name, const char* address)
 {
     for (; *name != 0 && *address != '\0'; ++name, ++address)
-        if (*name > 0x7F || LowerAscii(*name) != LowerAscii((unsigned char)*address))
+        if (*name > 0x7F || AsciiLower((char)*name) != AsciiLower(*address))
             return false;
     return *name == 0 && *address == '\0';
 }
@@ -38,12 +32,12 @@ static bool AltNamesHold(PCCERT_CONTEXT cert, const char* address)
                                                   cert->pCertInfo->rgExtension);
     DWORD size = 0;
     if (extension == NULL ||
-        !CryptDecodeObject(kEncoding, X509_ALTERNATE_NAME, extension->Value.pbData,
+        !CryptDecodeObject(MESSAGE_ENCODING, X509_ALTERNATE_NAME, extension->Value.pbData,
                            extension->Value.cbData, 0, NULL, &size))
         return false;
     CERT_ALT_NAME_INFO* names = (CERT_ALT_NAME_INFO*)malloc(size);
     bool found = false;
-    if (names != NULL && CryptDecodeObject(kEncoding, X509_ALTERNATE_NAME, extension->Value.pbData,
+    if (names != NULL && CryptDecodeObject(MESSAGE_ENCODING, X509_ALTERNATE_NAME, extension->Value.pbData,
                                            extension->Value.cbData, 0, names, &size)) {
         for (DWORD i = 0; !found && i < names->cAltEntry; ++i) {
             const CERT_ALT_NAME_ENTRY& entry = names->rgAltEntry[i];

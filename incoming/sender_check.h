@@ -4,7 +4,7 @@
 #include <windows.h>
 #include <wincrypt.h>
 
-#include "incoming/smime_result.h"
+#include "common/smime_result.h"
 
 // The outer headers are not covered by the signature, so anyone can rewrite
 // them. When the From address of `source` (a whole message) is neither the

@@ -2,7 +2,7 @@
 #include <string.h>
 
 #include "certs/cert_select.h"
-#include "host/messages.h"
+#include "common/messages.h"
 #include "support/cert_fixture.h"
 
 namespace {

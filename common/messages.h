@@ -1,18 +1,9 @@
-// The plug-in's standard message box, the system error text, and the plug-in's name.
+// The plug-in's standard message box and the system error text.
 #pragma once
 
 #include <windows.h>
 
-#define PLUGIN_NAME "Zandrel S/MIME Plug-in"
-#define PLUGIN_VENDOR "Zandrel S/MIME Plug-in Developers"
-#define PLUGIN_DESCRIPTION "Enables Zandrel to use S/MIME"
-
-// "v0.9.2 build at " and the build's date and time, defined in one place so
-// that the information record, the setup dialog and the header agree.
-extern const char PLUGIN_VERSION[];
-
-// The caption of every ordinary message box ("message").
-#define MESSAGE_CAPTION "メッセージ"
+#include "common/user_texts.h"
 
 // A modal box without owner, caption "メッセージ", information icon, topmost, OK only.
 void ShowMessage(LPCSTR text);

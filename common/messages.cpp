@@ -1,12 +1,10 @@
-#include "host/messages.h"
+#include "common/messages.h"
 
 #include <string.h>
 
-const char PLUGIN_VERSION[] = "v0.9.2 build at " __DATE__ " " __TIME__;
-
 void ShowMessage(LPCSTR text)
 {
-    MessageBoxA(NULL, text, MESSAGE_CAPTION, MB_TOPMOST | MB_ICONINFORMATION);
+    MessageBoxA(NULL, text, TEXT_MESSAGE_CAPTION, MB_TOPMOST | MB_ICONINFORMATION);
 }
 
 static LPSTR g_lastErrorText = NULL;
