@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include "support/cert_fixture.h"
 #include "support/test_pki.h"
 #include "support/test_support.h"
 
@@ -74,6 +75,18 @@ TEST_F(CertsCliTest, ImportListRemove)
     r = Certs({"remove", "Root", Cert("expired").subject});
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_EQ(Count(r.err, "\n"), 1u);
+}
+
+TEST_F(CertsCliTest, ImportingAKeylessCopyKeepsTheKey)
+{
+    const std::string bare = dir_.File("alice-bare.p12");
+    ASSERT_TRUE(RunOpenssl("pkcs12 -export -nokeys -in " + Cert("alice").certPem +
+                           " -passout pass:test -out " + bare));
+    ASSERT_EQ(Certs({"import", "MY", Cert("alice").p12, "--password", "test"}).exitCode, 0);
+    ProcessResult r = Certs({"import", "MY", bare, "--password", "test"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out, "imported: " + Cert("alice").subject + " (with private key)\n");
+    EXPECT_EQ(Count(Certs({"list", "MY"}).out, "private key: yes"), 1u);
 }
 
 TEST_F(CertsCliTest, FailuresAndUsageErrors)

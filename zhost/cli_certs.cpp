@@ -228,7 +228,9 @@ int ImportPfx(HCERTSTORE store, const std::string& bytes, const std::string& pas
     PCCERT_CONTEXT cert = NULL;
     while (!failed && (cert = CertEnumCertificatesInStore(pfx, cert)) != NULL) {
         PCCERT_CONTEXT added = NULL;
-        if (CertAddCertificateContextToStore(store, cert, CERT_STORE_ADD_REPLACE_EXISTING, &added)) {
+        // A certificate already in the store stays with its key: an import
+        // only adds keys, never takes one away.
+        if (CertAddCertificateContextToStore(store, cert, CERT_STORE_ADD_USE_EXISTING, &added)) {
             ReportImported(added);
             CertFreeCertificateContext(added);
             ++imported;
