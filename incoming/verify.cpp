@@ -32,7 +32,7 @@ static void MarkVerified(PCCERT_CONTEXT signer, const BYTE* der, DWORD derSize, 
     result->flags |= SR_SIGNED | SR_SIGNATURE_VALID;
     if (signer == NULL)
         return;
-    HCERTSTORE carried = CryptGetMessageCertificates(kEncoding, 0, 0, der, derSize);
+    HCERTSTORE carried = CryptGetMessageCertificates(MESSAGE_ENCODING, 0, 0, der, derSize);
     CheckVerifiedSigner(signer, carried, result);
     if (carried != NULL)
         CertCloseStore(carried, 0);
