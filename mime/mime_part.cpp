@@ -170,6 +170,19 @@ private:
             open.part->closingMissing = true;
     }
     bool StartChild(OpenPart& open);
+    void KeepPadding(char** field, const char* padding, size_t length)
+    {
+        if (length == 0)
+            return;
+        free(*field);
+        *field = static_cast<char*>(malloc(length + 1));
+        if (*field == NULL) {
+            failed_ = true;
+            return;
+        }
+        memcpy(*field, padding, length);
+        (*field)[length] = '\0';
+    }
     void Take(const Piece& piece)
     {
         position_ += piece.consumed;
@@ -227,7 +240,7 @@ void Parser::ReadContentType(MimePart* part, size_t length)
 void Parser::ReadContentTypeText(MimePart* part, char* line)
 {
     char* cursor = line + 13;
-    char* type = NextToken(&cursor, "/ \t");
+    char* type = NextToken(&cursor, "/ \t\r\n");  // the value may begin on a folded line
     if (type == NULL)
         return;
     char* subtype = NextToken(&cursor, "; \r\n\t");
@@ -347,6 +360,13 @@ const char* Parser::Run(MimePart* root, const char* enclosing, bool headersOnly)
             bool dashes = !midLine && piece.content >= 2 && piece.start[0] == '-' && piece.start[1] == '-';
             const char* text = piece.start + 2;
             size_t textLength = dashes ? piece.content - 2 : 0;
+            // Blanks and tabs after a delimiter are transport padding (RFC 2046):
+            // "--b " still opens a part, and a list footer after "--b-- " stays outside.
+            size_t padding = 0;
+            while (!piece.split && padding < textLength &&
+                   (text[textLength - 1 - padding] == ' ' || text[textLength - 1 - padding] == '\t'))
+                ++padding;
+            size_t delimiterLength = textLength - padding;
             // A delimiter of the parent ends this part, even inside its header
             // block: a part without a blank line must not swallow the parts after it.
             bool parentDelimiter = dashes && open.enclosing != NULL &&
@@ -373,21 +393,22 @@ const char* Parser::Run(MimePart* root, const char* enclosing, bool headersOnly)
             if (dashes && open.state == IN_BODY && open.part->boundary != NULL) {
                 const char* boundary = open.part->boundary;
                 size_t length = open.boundaryLength;
-                if (textLength == length && memcmp(text, boundary, length) == 0) {
+                if (delimiterLength == length && memcmp(text, boundary, length) == 0) {
                     if (depth_ == MAX_NESTING) {
                         Append(open.part->body, piece);  // too deep: kept as text
-                    } else {
+                    } else if (StartChild(open)) {
                         Take(piece);
-                        StartChild(open);
+                        KeepPadding(&open.lastChild->delimiterPadding, text + length, padding);
                     }
                     break;
                 }
                 // A closing delimiter before any part would be written out by
                 // nobody (its part has no delimiters to close), so it stays a line.
-                if (open.part->firstChild != NULL && textLength == length + 2 &&
+                if (open.part->firstChild != NULL && delimiterLength == length + 2 &&
                     memcmp(text, boundary, length) == 0 && text[length] == '-' &&
                     text[length + 1] == '-') {
                     Take(piece);
+                    KeepPadding(&open.part->closingPadding, text + length + 2, padding);
                     if (open.enclosing == NULL)
                         return position_;  // whatever follows is not read
                     open.state = AFTER_CLOSE;
@@ -421,6 +442,8 @@ void ResetPart(MimePart* part)
     part->contentType[0] = '\0';
     part->contentSubtype[0] = '\0';
     part->closingMissing = false;
+    free(part->closingPadding);
+    part->closingPadding = NULL;
 }
 
 void RunParser(MimePart* part, const char** position, const char* enclosing, bool headersOnly)
@@ -512,6 +535,8 @@ bool WalkText(const MimePart* root, Sink& sink)
                 top.pendingChild = part->next;
                 sink("--", 2);
                 sink(top.boundary, top.boundaryLength);
+                if (part->delimiterPadding != NULL)
+                    sink(part->delimiterPadding, strlen(part->delimiterPadding));
                 sink("\r\n", 2);
                 break;
             }
@@ -519,7 +544,10 @@ bool WalkText(const MimePart* root, Sink& sink)
                 if (!top.part->closingMissing) {
                     sink("--", 2);
                     sink(top.boundary, top.boundaryLength);
-                    sink("--\r\n", 4);
+                    sink("--", 2);
+                    if (top.part->closingPadding != NULL)
+                        sink(top.part->closingPadding, strlen(top.part->closingPadding));
+                    sink("\r\n", 2);
                 }
                 for (const LineNode* n = top.part->epilogue.head; n != NULL; n = n->next)
                     sink(n->text, (size_t)n->length);
@@ -556,7 +584,9 @@ struct CopySink {
 
 }  // namespace
 
-MimePart::MimePart() : boundary(NULL), next(NULL), firstChild(NULL), closingMissing(false)
+MimePart::MimePart()
+    : boundary(NULL), next(NULL), firstChild(NULL), closingMissing(false), delimiterPadding(NULL),
+      closingPadding(NULL)
 {
     contentType[0] = '\0';
     contentSubtype[0] = '\0';
@@ -571,6 +601,8 @@ MimePart::~MimePart()
     next = NULL;
     DestroyChain(chain);
     free(boundary);
+    free(delimiterPadding);
+    free(closingPadding);
 }
 
 void MimePart::DropChildren()
@@ -578,6 +610,8 @@ void MimePart::DropChildren()
     MimePart* chain = firstChild;
     firstChild = NULL;
     closingMissing = false;
+    free(closingPadding);
+    closingPadding = NULL;
     DestroyChain(chain);
 }
 
