@@ -31,7 +31,6 @@ struct CorpusCase {
 #define ALICE_TO_BOB "This is a test message from Alice to Bob"
 #define TRUSTED "S<NSS Test CA (RSA)>"
 #define SIGNED_TWICE TRUSTED " " TRUSTED
-#define PENDING_TRUST "a chain through an intermediate authority needs the chain engine (branch trust)"
 #define PENDING_KARI "ECDH key agreement recipients (branch algs)"
 
 const CorpusCase kCases[] = {
@@ -125,8 +124,8 @@ const CorpusCase kCases[] = {
     {TB "smime-manual/outer-pgp-sig-inner-smime-enc-sig.eml", "", "", nullptr},
     {TB "smime-manual/outer-pgp-sig-inner-smime-enc.eml", "", "", nullptr},
 
-    {"mimekit/thunderbird-signed.txt", "S<StartCom Certification Authority>", "Thunderbird 24.1.0", PENDING_TRUST},
-    {BC "3nnn_smime.eml", "S<StartCom Certification Authority>", "multipart/alternative", PENDING_TRUST},
+    {"mimekit/thunderbird-signed.txt", "S<StartCom Certification Authority>", "Thunderbird 24.1.0", nullptr},
+    {BC "3nnn_smime.eml", "S<StartCom Certification Authority>", "multipart/alternative", nullptr},
     {BC "attachonly.eml", "", "", nullptr},
     {BC "brokenEnv.message", "", "", nullptr},
     // A detached signature in binary transfer encoding (AS2 over HTTP, not mail).
