@@ -25,10 +25,9 @@
 #include <windows.h>
 #include <wincrypt.h>
 
-using Bytes = std::vector<uint8_t>;
+#include "crypt_internal.h"
 
-// Loads the "default" and "legacy" providers once (RC2 and DES live in the latter).
-void EnsureCryptoProviders();
+using Bytes = std::vector<uint8_t>;
 
 // The size-query pattern: with a null buffer store the size and succeed; with a
 // too-small buffer fail with ERROR_MORE_DATA and the needed size; else copy.
