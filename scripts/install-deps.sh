@@ -2,7 +2,7 @@
 # Installs the Debian 12 packages the builds and tests need (only what is missing).
 set -euo pipefail
 
-packages=(build-essential cmake pkg-config python3 openssl libssl-dev
+packages=(build-essential cmake pkg-config python3 openssl libssl-dev time
           googletest libgtest-dev libbenchmark-dev
           g++-mingw-w64-i686 binutils-mingw-w64-i686
           clang libclang-rt-14-dev)
