@@ -14,9 +14,9 @@ struct SettingKey {
 };
 
 static const SettingKey kKeys[] = {
-    {"encAlg", "RC2(40bit)", g_settings.encAlg},
+    {"encAlg", "AES(256bit)", g_settings.encAlg},
     {"encCert", "", g_settings.encCert},
-    {"signHashOID", "1.3.14.3.2.26", g_settings.signHashOID},
+    {"signHashOID", "2.16.840.1.101.3.4.2.1", g_settings.signHashOID},
     {"signCert", "", g_settings.signCert},
     {"useOLStore", "NO", g_settings.useOLStore},
     {"detachedSig", "NO", g_settings.detachedSig},

@@ -70,11 +70,14 @@ TEST_F(OutgoingRoundTripTest, RecipientOpensWhatTheSenderSignedAndEncrypted)
         {"encAlg=3DES\r\n", "encrypt", u8"暗号化アルゴリズム :[3DES]", nullptr},
         {"encAlg=RC2(40bit)\r\n", "encrypt", u8"暗号化アルゴリズム :[RC2 (40bit)]", nullptr},
         {"encAlg=RC2(128bit)\r\n", "encrypt", u8"暗号化アルゴリズム :[RC2 (128bit)]", nullptr},
-        {"detachedSig=YES\r\n", "sign", nullptr, u8"署名時のハッシュアルゴリズム :[SHA-1]"},
+        {"encAlg=AES(128bit)\r\n", "encrypt", u8"暗号化アルゴリズム :[AES (128bit)]", nullptr},
+        {"detachedSig=YES\r\nsignHashOID=1.3.14.3.2.26\r\n", "sign", nullptr, u8"署名時のハッシュアルゴリズム :[SHA-1]"},
         {"signHashOID=1.2.840.113549.2.5\r\n", "sign", nullptr, u8"署名時のハッシュアルゴリズム :[MD5]"},
+        {"detachedSig=YES\r\nsignHashOID=2.16.840.1.101.3.4.2.3\r\n", "sign", nullptr,
+         u8"署名時のハッシュアルゴリズム :[SHA-512]"},
         {"detachedSig=YES\r\nencAlg=DES\r\n", "sign-encrypt", u8"暗号化アルゴリズム :[DES]",
-         u8"署名時のハッシュアルゴリズム :[SHA-1]"},
-        {"encAlg=3DES\r\n", "sign-encrypt", u8"暗号化アルゴリズム :[3DES]", u8"署名時のハッシュアルゴリズム :[SHA-1]"},
+         u8"署名時のハッシュアルゴリズム :[SHA-256]"},
+        {"", "sign-encrypt", u8"暗号化アルゴリズム :[AES (256bit)]", u8"署名時のハッシュアルゴリズム :[SHA-256]"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.command) + " " + c.settings);

@@ -21,9 +21,9 @@ protected:
 TEST_F(SettingsTest, DefaultsWithoutAFile)
 {
     LoadLikeTheModule();
-    EXPECT_STREQ(g_settings.encAlg, "RC2(40bit)");
+    EXPECT_STREQ(g_settings.encAlg, "AES(256bit)");
     EXPECT_STREQ(g_settings.encCert, "");
-    EXPECT_STREQ(g_settings.signHashOID, "1.3.14.3.2.26");
+    EXPECT_STREQ(g_settings.signHashOID, "2.16.840.1.101.3.4.2.1");
     EXPECT_STREQ(g_settings.signCert, "");
     EXPECT_STREQ(g_settings.useOLStore, "NO");
     EXPECT_STREQ(g_settings.detachedSig, "NO");
