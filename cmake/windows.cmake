@@ -15,7 +15,8 @@ add_library(zsmime SHARED ${MODULE_SOURCES} ${RESOURCE_SOURCES} ${ZSMIME_DEF})
 set_target_properties(zsmime PROPERTIES PREFIX "" OUTPUT_NAME zsmime)
 target_include_directories(zsmime PRIVATE ${CMAKE_SOURCE_DIR})
 # Static runtime: the DLL imports only Windows system DLLs.
-target_link_options(zsmime PRIVATE -static -static-libgcc -static-libstdc++ -Wl,--kill-at)
+# Stripped: the DLL users install carries no symbols.
+target_link_options(zsmime PRIVATE -static -static-libgcc -static-libstdc++ -Wl,--kill-at -s)
 target_link_libraries(zsmime PRIVATE crypt32 user32 kernel32)
 
 

@@ -55,6 +55,9 @@ else
   failed=$((failed + 1)); failures+=("Windows build")
 fi
 
+step "Release package"
+if bash scripts/package.sh; then passed=$((passed + 1)); else failed=$((failed + 1)); failures+=("package"); fi
+
 if [ -x fuzz/run_fuzzers.sh ]; then
   step "Fuzzing (short run)"
   if fuzz/run_fuzzers.sh "${FUZZ_SECONDS:-60}"; then passed=$((passed + 1)); else failed=$((failed + 1)); failures+=("fuzzing"); fi

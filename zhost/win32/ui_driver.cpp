@@ -142,6 +142,30 @@ void CALLBACK DriveDialogs(HWND, UINT, UINT_PTR timer, DWORD)
     }
 }
 
+// A message box left up for ZHOST_BOX_PAUSE_MS (screenshots) is answered by a
+// timer from inside its own modal loop.
+HWND g_waitingBox = NULL;
+
+void CALLBACK AnswerWaitingBox(HWND, UINT, UINT_PTR timer, DWORD)
+{
+    KillTimer(NULL, timer);
+    HWND box = g_waitingBox;
+    g_waitingBox = NULL;
+    if (IsWindow(box))
+        AnswerBox(box);
+}
+
+void AnswerBoxWhenAsked(HWND box)
+{
+    const char* pause = getenv("ZHOST_BOX_PAUSE_MS");
+    if (pause == NULL || g_waitingBox != NULL) {
+        AnswerBox(box);
+        return;
+    }
+    g_waitingBox = box;
+    SetTimer(NULL, 0, (UINT)atoi(pause), AnswerWaitingBox);
+}
+
 LRESULT CALLBACK OnCbtEvent(int code, WPARAM wParam, LPARAM lParam)
 {
     if (code == HCBT_ACTIVATE) {
@@ -149,7 +173,7 @@ LRESULT CALLBACK OnCbtEvent(int code, WPARAM wParam, LPARAM lParam)
         if (IsDialogWindow(window) && GetPropA(window, kSeenProperty) == NULL) {
             SetPropA(window, kSeenProperty, (HANDLE)1);
             if (IsMessageBox(window)) {
-                AnswerBox(window);
+                AnswerBoxWhenAsked(window);
             } else {
                 g_pendingDialogs.push_back(window);
                 SetTimer(NULL, 0, 10, DriveDialogs);
