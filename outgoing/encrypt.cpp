@@ -126,13 +126,14 @@ bool AddOwnCertificate(EncryptJob* job, SmimeResult* result)
 {
     PCCERT_CONTEXT cert;
     if (g_settings.encCert[0] != '\0') {
-        cert = FindCertBySubject(job->my, g_settings.encCert, CERT_KEY_ENCIPHERMENT_KEY_USAGE);
+        cert = FindCertBySubject(job->my, g_settings.encCert, CERT_KEY_ENCIPHERMENT_KEY_USAGE,
+                                  PREFER_PRIVATE_KEY);
     } else {
         char from[HEADER_VALUE_SIZE];
         char address[ADDRESS_SIZE];
         ReadComposerHeader(job->window, "From", from);
         ExtractAddress(address, from);
-        cert = FindCertByEmail(job->my, address, CERT_KEY_ENCIPHERMENT_KEY_USAGE);
+        cert = FindCertByEmail(job->my, address, CERT_KEY_ENCIPHERMENT_KEY_USAGE, PREFER_PRIVATE_KEY);
     }
     if (cert == NULL) {
         ShowMessage(MSG_NO_OWN_CERT);
@@ -150,11 +151,12 @@ bool AddOwnCertificate(EncryptJob* job, SmimeResult* result)
 
 PCCERT_CONTEXT FindRecipientCertificate(EncryptJob* job, const char* address)
 {
-    PCCERT_CONTEXT cert = FindCertByEmail(job->ca, address, CERT_KEY_ENCIPHERMENT_KEY_USAGE);
+    const BYTE usage = CERT_KEY_ENCIPHERMENT_KEY_USAGE;
+    PCCERT_CONTEXT cert = FindCertByEmail(job->ca, address, usage, PREFER_TRUSTED);
     if (cert == NULL && job->addressBook != NULL)
-        cert = FindCertByEmail(job->addressBook, address, CERT_KEY_ENCIPHERMENT_KEY_USAGE);
+        cert = FindCertByEmail(job->addressBook, address, usage, PREFER_TRUSTED);
     if (cert == NULL)
-        cert = FindCertByEmail(job->my, address, CERT_KEY_ENCIPHERMENT_KEY_USAGE);
+        cert = FindCertByEmail(job->my, address, usage, PREFER_TRUSTED);
     return cert;
 }
 
@@ -183,8 +185,9 @@ bool AddRecipientCertificates(EncryptJob* job, const char* addresses, SmimeResul
             return false;
         }
         memset(job->scratch, 0, sizeof *job->scratch);
-        bool trusted = CheckSignerTrust(cert, job->scratch) == 1;
-        AppendCertLine(result, trusted ? kTrustedPrefix : kUntrustedPrefix, subject);
+        // Marked good only when its chain is trusted and it is valid today.
+        bool good = CheckSignerTrust(cert, job->scratch) == 1 && (job->scratch->flags & SR_SIGNER_CURRENT);
+        AppendCertLine(result, good ? kTrustedPrefix : kUntrustedPrefix, subject);
         if (*p == '\0')
             return true;
         entry = p + 1;

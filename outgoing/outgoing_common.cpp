@@ -104,13 +104,14 @@ bool OpenSigner(HWND window, SmimeResult* result, Signer* signer)
         return false;
     }
     if (g_settings.signCert[0] != '\0') {
-        signer->cert = FindCertBySubject(signer->store, g_settings.signCert, CERT_DIGITAL_SIGNATURE_KEY_USAGE);
+        signer->cert = FindCertBySubject(signer->store, g_settings.signCert, CERT_DIGITAL_SIGNATURE_KEY_USAGE,
+                                         PREFER_PRIVATE_KEY);
     } else {
         char from[HEADER_VALUE_SIZE];
         char address[ADDRESS_SIZE];
         ReadComposerHeader(window, "From", from);
         ExtractAddress(address, from);
-        signer->cert = FindCertByEmail(signer->store, address, CERT_DIGITAL_SIGNATURE_KEY_USAGE);
+        signer->cert = FindCertByEmail(signer->store, address, CERT_DIGITAL_SIGNATURE_KEY_USAGE, PREFER_PRIVATE_KEY);
     }
     if (signer->cert == NULL) {
         ShowMessage(MSG_NO_OWN_CERT);
