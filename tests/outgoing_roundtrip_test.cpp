@@ -108,8 +108,8 @@ protected:
             WriteFile(gnupg_ + "/gpgsm.conf", "disable-crl-checks\ndisable-policy-checks\n");
             WriteFile(gnupg_ + "/gpg-agent.conf", "allow-loopback-pinentry\n");
             // The trust list first: the agent reads it when it starts.
-            hasGnupg_ = Shell("fp=$(openssl x509 -noout -fingerprint -sha1 -in " + root_.certPem +
-                              " | cut -d= -f2) && echo \"$fp S relax\" >" + gnupg_ + "/trustlist.txt") &&
+            hasGnupg_ = Shell("{ fp=$(openssl x509 -noout -fingerprint -sha1 -in " + root_.certPem +
+                              " | cut -d= -f2) && echo \"$fp S relax\" >" + gnupg_ + "/trustlist.txt; }") &&
                         Shell(Gpgsm("--import " + root_.certPem)) &&
                         Shell(Gpgsm("--pinentry-mode loopback --passphrase-fd 0 --import " + legacyP12) +
                               " <" + passFile_);
@@ -170,8 +170,8 @@ protected:
         case Peer::GNUPG:
             // gpgsm also tries the sender's entry, for which Bob has no key, and
             // then exits with 2 although it decrypted: the output decides.
-            command = enveloped ? Gpgsm("--pinentry-mode loopback --passphrase-fd 0 -o " + out + " --decrypt " + layer) +
-                                      " <" + passFile_ + " || true"
+            command = enveloped ? "{ " + Gpgsm("--pinentry-mode loopback --passphrase-fd 0 -o " + out + " --decrypt " +
+                                             layer) + " <" + passFile_ + " || true; }"
                                 : Gpgsm(detached ? "--verify " + layer + " " + content : "-o " + out + " --verify " + layer);
             break;
         }
