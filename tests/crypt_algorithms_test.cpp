@@ -159,3 +159,84 @@ TEST(CryptAlgorithmsTest, DsaWithSha1AsDigestAlgorithmVerifies)
         EXPECT_EQ(oid, "1.3.14.3.2.27");
     }
 }
+
+namespace {
+
+ByteString Der(uint8_t tag, const std::vector<ByteString>& parts)
+{
+    ByteString content;
+    for (const ByteString& part : parts)
+        content.insert(content.end(), part.begin(), part.end());
+    ByteString out = {tag};
+    if (content.size() >= 0x80) {
+        out.push_back(content.size() >= 0x100 ? 0x82 : 0x81);
+        if (content.size() >= 0x100)
+            out.push_back((BYTE)(content.size() >> 8));
+    }
+    out.push_back((BYTE)content.size());
+    out.insert(out.end(), content.begin(), content.end());
+    return out;
+}
+
+template <typename T, typename Encode>
+ByteString DerOf(T* object, Encode encode)
+{
+    ByteString out((size_t)encode(object, nullptr));
+    unsigned char* p = out.data();
+    encode(object, &p);
+    return out;
+}
+
+}  // namespace
+
+// As old Windows versions send it: RC2 with 56 effective bits (parameter
+// version 52) and a 7-byte key, for one RSA key-transport recipient.
+TEST(CryptAlgorithmsTest, Rc2With56BitKeyDecrypts)
+{
+    const TestCert& bob = TestPki::Instance().Get("bob");
+    PCCERT_CONTEXT bobContext = LoadCertContext(bob, true);
+    FILE* pem = fopen(bob.certPem.c_str(), "r");
+    ASSERT_NE(pem, nullptr);
+    X509* cert = PEM_read_X509(pem, nullptr, nullptr, nullptr);
+    fclose(pem);
+    ASSERT_NE(cert, nullptr);
+    const ByteString key = {1, 2, 3, 4, 5, 6, 7}, iv = {9, 8, 7, 6, 5, 4, 3, 2};
+    const ByteString content = ToBytes("Subject: old\r\n\r\nsent with 56 bits\r\n");
+
+    ByteString ciphertext(content.size() + 8);
+    int written = 0, last = 0;
+    EVP_CIPHER_CTX* ctx = EVP_CIPHER_CTX_new();
+    ASSERT_TRUE(EVP_EncryptInit_ex(ctx, EVP_rc2_cbc(), nullptr, nullptr, nullptr) == 1 &&
+                EVP_CIPHER_CTX_set_key_length(ctx, 7) == 1 &&
+                EVP_CIPHER_CTX_ctrl(ctx, EVP_CTRL_SET_RC2_KEY_BITS, 56, nullptr) == 1 &&
+                EVP_EncryptInit_ex(ctx, nullptr, nullptr, key.data(), iv.data()) == 1 &&
+                EVP_EncryptUpdate(ctx, ciphertext.data(), &written, content.data(), (int)content.size()) == 1 &&
+                EVP_EncryptFinal_ex(ctx, ciphertext.data() + written, &last) == 1);
+    EVP_CIPHER_CTX_free(ctx);
+    ciphertext.resize((size_t)(written + last));
+
+    EVP_PKEY_CTX* pctx = EVP_PKEY_CTX_new(X509_get0_pubkey(cert), nullptr);
+    size_t wrappedSize = 512;
+    ByteString wrapped(wrappedSize);
+    ASSERT_TRUE(EVP_PKEY_encrypt_init(pctx) == 1 && EVP_PKEY_CTX_set_rsa_padding(pctx, RSA_PKCS1_PADDING) == 1 &&
+                EVP_PKEY_encrypt(pctx, wrapped.data(), &wrappedSize, key.data(), key.size()) == 1);
+    EVP_PKEY_CTX_free(pctx);
+    wrapped.resize(wrappedSize);
+
+    const ByteString oidData = {0x06, 0x09, 0x2A, 0x86, 0x48, 0x86, 0xF7, 0x0D, 0x01, 0x07, 0x01};
+    const ByteString oidEnveloped = {0x06, 0x09, 0x2A, 0x86, 0x48, 0x86, 0xF7, 0x0D, 0x01, 0x07, 0x03};
+    const ByteString rsaEncryption = {0x30, 0x0D, 0x06, 0x09, 0x2A, 0x86, 0x48, 0x86, 0xF7, 0x0D, 0x01, 0x01, 0x01, 0x05, 0x00};
+    const ByteString oidRc2 = {0x06, 0x08, 0x2A, 0x86, 0x48, 0x86, 0xF7, 0x0D, 0x03, 0x02};
+    const ByteString versionZero = {0x02, 0x01, 0x00};
+    ByteString issuerAndSerial = Der(0x30, {DerOf(X509_get_issuer_name(cert), i2d_X509_NAME),
+                                            DerOf(X509_get0_serialNumber(cert), i2d_ASN1_INTEGER)});
+    ByteString recipient = Der(0x30, {versionZero, issuerAndSerial, rsaEncryption, Der(0x04, {wrapped})});
+    ByteString algorithm = Der(0x30, {oidRc2, Der(0x30, {{0x02, 0x01, 52}, Der(0x04, {iv})})});
+    ByteString contentInfo = Der(0x30, {oidData, algorithm, Der(0x80, {ciphertext})});
+    ByteString message = Der(0x30, {oidEnveloped, Der(0xA0, {Der(0x30, {versionZero, Der(0x31, {recipient}), contentInfo})})});
+
+    DWORD error = 0;
+    EXPECT_EQ(DecryptWith(message, bobContext, &error), content) << std::hex << error;
+    X509_free(cert);
+    CertFreeCertificateContext(bobContext);
+}

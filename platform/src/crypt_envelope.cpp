@@ -12,6 +12,7 @@
 #include "crypt_msg_common.h"  // first: OpenSSL before wincrypt
 #include "crypt_internal.h"
 #include "crypt_query_cache.h"
+#include "der_reader.h"
 
 namespace {
 
@@ -151,14 +152,102 @@ bool DecryptContent(CMS_ContentInfo* cms, Bytes* content)
     return ok;
 }
 
+// RC2 with 56 effective bits (parameter version 52, as Windows sends it).
+// OpenSSL's CMS decoder knows only 40, 64 and 128 bits, so such a message is
+// opened here, for RSA key-transport recipients.
+struct Rc2Version52 {
+    Bytes der;  // the whole message as DER
+    uint8_t iv[8];
+};
+
+bool FindRc2Version52(CMS_ContentInfo* cms, const BYTE* blob, DWORD size, Rc2Version52* rc2)
+{
+    static const uint8_t kRc2Oid[] = {0x2A, 0x86, 0x48, 0x86, 0xF7, 0x0D, 0x03, 0x02};
+    Bytes converted;
+    Bytes algorithm = EnvelopedContentAlgorithm(blob, size);
+    if (algorithm.empty()) {  // BER: read the DER form
+        converted = EncodeContentInfo(cms);
+        algorithm = EnvelopedContentAlgorithm(converted.data(), converted.size());
+    }
+    DerReader top(algorithm.data(), algorithm.size());
+    DerTlv sequence, oid, parameters;
+    if (!top.Read(0x30, &sequence))
+        return false;
+    DerReader fields(sequence);
+    CRYPT_RC2_CBC_PARAMETERS decoded;
+    DWORD decodedSize = sizeof decoded;
+    if (!fields.Read(0x06, &oid) || oid.length != sizeof kRc2Oid ||
+        memcmp(oid.value, kRc2Oid, sizeof kRc2Oid) != 0 || !fields.ReadAny(&parameters) ||
+        !CryptDecodeObject(X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, PKCS_RC2_CBC_PARAMETERS,
+                           parameters.start, (DWORD)parameters.total, 0, &decoded, &decodedSize) ||
+        decoded.dwVersion != CRYPT_RC2_56BIT_VERSION || !decoded.fIV)
+        return false;
+    memcpy(rc2->iv, decoded.rgbIV, sizeof rc2->iv);
+    rc2->der = converted.empty() ? Bytes(blob, blob + size) : std::move(converted);
+    return true;
+}
+
+// The content key of the index-th entry, unwrapped with RSA PKCS #1 v1.5.
+Bytes UnwrapContentKey(const Rc2Version52& rc2, int index, CMS_RecipientInfo* recipient, EVP_PKEY* key)
+{
+    X509_ALGOR* algorithm = nullptr;
+    const ASN1_OBJECT* oid = nullptr;
+    CMS_RecipientInfo_ktri_get0_algs(recipient, nullptr, nullptr, &algorithm);
+    if (algorithm != nullptr)
+        X509_ALGOR_get0(&oid, nullptr, nullptr, algorithm);
+    Bytes wrapped = KeyTransportEncryptedKey(rc2.der.data(), rc2.der.size(), index);
+    if (OBJ_obj2nid(oid) != NID_rsaEncryption || !EVP_PKEY_is_a(key, "RSA") || wrapped.empty())
+        return {};
+    EVP_PKEY_CTX* ctx = EVP_PKEY_CTX_new(key, nullptr);
+    size_t length = 0;
+    bool ok = ctx != nullptr && EVP_PKEY_decrypt_init(ctx) == 1 &&
+              EVP_PKEY_CTX_set_rsa_padding(ctx, RSA_PKCS1_PADDING) == 1 &&
+              EVP_PKEY_decrypt(ctx, nullptr, &length, wrapped.data(), wrapped.size()) == 1;
+    Bytes contentKey(ok ? length : 0);
+    ok = ok && EVP_PKEY_decrypt(ctx, contentKey.data(), &length, wrapped.data(), wrapped.size()) == 1;
+    contentKey.resize(ok ? length : 0);
+    EVP_PKEY_CTX_free(ctx);
+    return contentKey;
+}
+
+bool DecryptRc2Version52(const Rc2Version52& rc2, const Bytes& contentKey, CMS_ContentInfo* cms,
+                         Bytes* content)
+{
+    ASN1_OCTET_STRING** encrypted = CMS_get0_content(cms);
+    if (encrypted == nullptr || *encrypted == nullptr || contentKey.empty() || contentKey.size() > 128)
+        return false;
+    const uint8_t* data = ASN1_STRING_get0_data(*encrypted);
+    int size = ASN1_STRING_length(*encrypted);
+    content->assign((size_t)size + 8, 0);
+    int written = 0, last = 0;
+    EVP_CIPHER_CTX* ctx = EVP_CIPHER_CTX_new();
+    bool ok = ctx != nullptr && EVP_DecryptInit_ex(ctx, EVP_rc2_cbc(), nullptr, nullptr, nullptr) == 1 &&
+              EVP_CIPHER_CTX_set_key_length(ctx, (int)contentKey.size()) == 1 &&
+              EVP_CIPHER_CTX_ctrl(ctx, EVP_CTRL_SET_RC2_KEY_BITS, 56, nullptr) == 1 &&
+              EVP_DecryptInit_ex(ctx, nullptr, nullptr, contentKey.data(), rc2.iv) == 1 &&
+              LastBlockPadded(ctx, *encrypted) &&
+              EVP_DecryptUpdate(ctx, content->data(), &written, data, size) == 1 &&
+              EVP_DecryptFinal_ex(ctx, content->data() + written, &last) == 1;
+    EVP_CIPHER_CTX_free(ctx);
+    content->resize(ok ? (size_t)(written + last) : 0);
+    return ok;
+}
+
 // Opens the content key of one recipient entry (key transport, or one key
 // of a key agreement) with the certificate's private key, then the content.
-bool DecryptAsRecipient(CMS_ContentInfo* cms, CMS_RecipientInfo* recipient,
-                        CMS_RecipientEncryptedKey* agreedKey, PCCERT_CONTEXT cert, Bytes* content)
+bool DecryptAsRecipient(CMS_ContentInfo* cms, const Rc2Version52* rc2, int index,
+                        CMS_RecipientInfo* recipient, CMS_RecipientEncryptedKey* agreedKey,
+                        PCCERT_CONTEXT cert, Bytes* content)
 {
     EVP_PKEY* key = CertPrivateKey(cert);
     if (key == nullptr)
         return false;
+    if (rc2 != nullptr) {
+        bool ok = agreedKey == nullptr &&
+                  DecryptRc2Version52(*rc2, UnwrapContentKey(*rc2, index, recipient, key), cms, content);
+        ERR_clear_error();
+        return ok;
+    }
     bool opened;
     if (agreedKey == nullptr) {
         // The entry takes a reference, which it drops when the key is taken away again.
@@ -192,11 +281,13 @@ std::vector<PCCERT_CONTEXT> StoreCertificates(PCRYPT_DECRYPT_MESSAGE_PARA para)
 // in message order, until one opens the content: an entry that does not
 // open (stale, or planted by anyone who has the public certificate) does
 // not hide a later one. Returns the certificate used (a new reference).
-PCCERT_CONTEXT DecryptWithStores(CMS_ContentInfo* cms, PCRYPT_DECRYPT_MESSAGE_PARA para,
-                                 Bytes* content, DWORD* error)
+PCCERT_CONTEXT DecryptWithStores(CMS_ContentInfo* cms, const BYTE* blob, DWORD size,
+                                 PCRYPT_DECRYPT_MESSAGE_PARA para, Bytes* content, DWORD* error)
 {
     *error = CRYPT_E_NO_DECRYPT_CERT;
     CMS_decrypt(cms, nullptr, nullptr, nullptr, nullptr, CMS_DEBUG_DECRYPT);  // sets the flag only
+    Rc2Version52 rc2;
+    bool isRc2Version52 = FindRc2Version52(cms, blob, size, &rc2);
     std::vector<PCCERT_CONTEXT> certs = StoreCertificates(para);
     PCCERT_CONTEXT found = nullptr;
     STACK_OF(CMS_RecipientInfo)* recipients = CMS_get0_RecipientInfos(cms);
@@ -217,7 +308,8 @@ PCCERT_CONTEXT DecryptWithStores(CMS_ContentInfo* cms, PCRYPT_DECRYPT_MESSAGE_PA
                                   : CMS_RecipientInfo_ktri_cert_cmp(recipient, x509) == 0);
                 if (!named || CertPrivateKey(cert) == nullptr)
                     continue;
-                if (DecryptAsRecipient(cms, recipient, agreedKey, cert, content)) {
+                if (DecryptAsRecipient(cms, isRc2Version52 ? &rc2 : nullptr, r, recipient, agreedKey,
+                                       cert, content)) {
                     found = CertDuplicateCertificateContext(cert);
                     *error = 0;
                     break;
@@ -301,7 +393,8 @@ BOOL WINAPI CryptDecryptMessage(PCRYPT_DECRYPT_MESSAGE_PARA pDecryptPara,
         } else if (CmsMessageType(holder.cms) != CMSG_ENVELOPED) {
             error = CRYPT_E_UNEXPECTED_MSG_TYPE;
         } else {
-            result.cert = DecryptWithStores(holder.cms, pDecryptPara, &result.data, &error);
+            result.cert = DecryptWithStores(holder.cms, pbEncryptedBlob, cbEncryptedBlob, pDecryptPara,
+                                            &result.data, &error);
         }
         if (result.cert == nullptr) {
             if (pcbDecrypted != nullptr)

@@ -47,6 +47,10 @@ Bytes EncodeContentInfo(CMS_ContentInfo* cms);
 // DER bytes found by walking the DER form; empty when it cannot be found.
 Bytes EnvelopedContentAlgorithm(const uint8_t* contentInfoDer, size_t size);
 
+// The encryptedKey of the index-th RecipientInfo of an enveloped ContentInfo
+// (DER) when that entry is key transport; empty otherwise.
+Bytes KeyTransportEncryptedKey(const uint8_t* contentInfoDer, size_t size, int index);
+
 // Writes an AlgorithmIdentifier in the CryptoAPI layout: the structure,
 // then the dotted identifier and the parameter bytes in the same buffer.
 BOOL CopyAlgorithmToCaller(const Bytes& algorithmDer, void* out, DWORD* outSize);
