@@ -321,6 +321,10 @@ int EncryptMessage(HWND window, LPARAM, SmimeResult* result)
     }
     int count = 0;
     CollectAddresses(&recipients[0], job.addresses, &count);
+    if (count == 0) {  // only empty groups such as "undisclosed-recipients:;"
+        ShowMissingRecipient("");
+        return 0;
+    }
     if (count > MAX_ADDRESSES) {
         ShowMessage(kTooManyRecipients);
         return 0;

@@ -30,6 +30,7 @@
 #include <openssl/sha.h>
 #include <openssl/x509v3.h>
 
+#include "fault_injection.h"
 #include "crypt_cert.h"
 #include "der_reader.h"
 
@@ -555,7 +556,7 @@ HCERTSTORE WINAPI CertOpenSystemStoreA(HCRYPTPROV_LEGACY hProv, LPCSTR szSubsyst
         return nullptr;
     }
     std::string root = StoresRoot();
-    if (root.empty()) {
+    if (root.empty() || FailureDue("CertOpenSystemStoreA")) {
         SetLastError(ERROR_FILE_NOT_FOUND);
         return nullptr;
     }
