@@ -3,8 +3,8 @@
 #include <string.h>
 
 #include "certs/trust.h"
-
-static const DWORD kEncoding = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;
+#include "common/encoding.h"
+#include "common/text.h"
 
 DWORD GetSubjectString(PCCERT_CONTEXT cert, char* buffer)
 {
@@ -16,7 +16,7 @@ DWORD GetSubjectString(PCCERT_CONTEXT cert, char* buffer)
 bool CertHasKeyUsage(BYTE mask, PCCERT_CONTEXT cert)
 {
     BYTE usage = 0;
-    BOOL present = CertGetIntendedKeyUsage(kEncoding, cert->pCertInfo, &usage, 1);
+    BOOL present = CertGetIntendedKeyUsage(MESSAGE_ENCODING, cert->pCertInfo, &usage, 1);
     if (!present && usage == 0)
         return true;  // no key-usage extension: every usage is allowed
     if (present)
@@ -38,11 +38,6 @@ static bool ReadEmailName(PCCERT_CONTEXT cert, char* buffer)
 static bool ReadSubjectName(PCCERT_CONTEXT cert, char* buffer)
 {
     return GetSubjectString(cert, buffer) > 1;
-}
-
-static char AsciiLower(char c)
-{
-    return c >= 'A' && c <= 'Z' ? (char)(c - 'A' + 'a') : c;
 }
 
 // Mail addresses are ASCII; their letters' case carries no meaning in practice.
@@ -112,7 +107,7 @@ static PCCERT_CONTEXT FindCertByName(HCERTSTORE store, const char* wanted, BYTE 
         return NULL;
     char name[SUBJECT_SIZE];
     Candidate best = {NULL, false, -1};
-    PCCERT_CONTEXT cert = CertFindCertificateInStore(store, kEncoding, 0, CERT_FIND_ANY, NULL, NULL);
+    PCCERT_CONTEXT cert = CertFindCertificateInStore(store, MESSAGE_ENCODING, 0, CERT_FIND_ANY, NULL, NULL);
     for (; cert != NULL; cert = CertEnumCertificatesInStore(store, cert)) {
         if (!readName(cert, name) || !same(name, wanted) || !CertHasKeyUsage(mask, cert))
             continue;

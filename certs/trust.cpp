@@ -3,9 +3,8 @@
 #include <string.h>
 
 #include "certs/cert_select.h"
-#include "host/messages.h"
-
-static const DWORD kEncoding = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;
+#include "common/encoding.h"
+#include "common/messages.h"
 
 // Problems that leave a chain trusted: validity periods are reported bit by
 // bit instead, and revocation is never asked for.
@@ -46,7 +45,7 @@ static void AddToCa(HCERTSTORE caStore, PCCERT_CONTEXT cert)
 {
     if (CertAddCertificateContextToStore(caStore, cert, CERT_STORE_ADD_USE_EXISTING, NULL) != TRUE) {
         ShowLastErrorText();
-        ShowMessage("The certificate has NOT been added to \"Others\" certstore.");
+        ShowMessage(TEXT_NOT_ADDED_TO_CA);
     }
 }
 
@@ -59,7 +58,7 @@ static void FileTrustedSigner(HCERTSTORE caStore, PCCERT_CONTEXT signer, const C
     for (DWORD i = 1; i + 1 < chain->cElement; ++i) {
         PCCERT_CONTEXT intermediate = chain->rgpElement[i]->pCertContext;
         PCCERT_CONTEXT carried = signer->hCertStore == NULL ? NULL
-                                 : CertFindCertificateInStore(signer->hCertStore, kEncoding, 0,
+                                 : CertFindCertificateInStore(signer->hCertStore, MESSAGE_ENCODING, 0,
                                                               CERT_FIND_EXISTING, intermediate, NULL);
         if (carried != NULL) {
             AddToCa(caStore, intermediate);
@@ -90,7 +89,7 @@ static int CheckChain(HCERTSTORE caStore, PCCERT_CONTEXT cert, SmimeResult* resu
 {
     char name[SUBJECT_SIZE];
     if (GetSubjectString(cert, name) < 2) {
-        ShowMessage("証明書のサブジェクトが取得できません");
+        ShowMessage(TEXT_NO_SUBJECT);
         return 0;
     }
     SET_RESULT_TEXT(result->signerName, name);
@@ -124,17 +123,17 @@ static int CheckTrust(PCCERT_CONTEXT cert, SmimeResult* result, bool fileIfTrust
         return 0;
     HCERTSTORE rootStore = CertOpenSystemStoreA(0, "Root");
     if (rootStore == NULL) {
-        ShowMessage("ルート証明書ストアを開けません");
+        ShowMessage(TEXT_STORE_NOT_OPENED);
         return 0;
     }
     HCERTSTORE caStore = CertOpenSystemStoreA(0, "CA");
     int trusted = 0;
     if (caStore == NULL)
-        ShowMessage("ルート証明書ストアを開けません");
+        ShowMessage(TEXT_STORE_NOT_OPENED);
     else
         trusted = CheckChain(caStore, cert, result, fileIfTrusted);
-    CloseStore(caStore, "CertCloseStore(recipient) returns with some notice");
-    CloseStore(rootStore, "CertCloseStore(Root) returns with some notice");
+    CloseStore(caStore, TEXT_CLOSE_CA_STORE_NOTICE);
+    CloseStore(rootStore, TEXT_CLOSE_ROOT_STORE_NOTICE);
     return trusted;
 }
 

@@ -4,7 +4,7 @@
 #include <windows.h>
 #include <wincrypt.h>
 
-#include "incoming/smime_result.h"
+#include "common/smime_result.h"
 
 // Builds the certificate's chain (intermediates from the certificates it came
 // with, "CA" and "MY"; anchors in "Root"; checked now, nothing fetched) and

@@ -5,7 +5,7 @@ find_package(Threads REQUIRED)
 # Platform layer: the Windows API subset over POSIX and OpenSSL.
 file(GLOB PLATFORM_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/platform/src/*.cpp)
 add_library(zwin SHARED ${PLATFORM_SOURCES})
-target_include_directories(zwin PUBLIC ${CMAKE_SOURCE_DIR}/platform/include)
+target_include_directories(zwin PUBLIC ${CMAKE_SOURCE_DIR}/platform/include ${CMAKE_SOURCE_DIR}/platform/extensions)
 target_link_libraries(zwin PRIVATE OpenSSL::Crypto ${CMAKE_DL_LIBS})
 
 # The module's objects, shared by the plug-in and the unit tests.

@@ -33,9 +33,8 @@ endif()
 # against the Windows API and drives the real dialog here; zhost/win32/ has
 # the hooks that hand it the dialog and answer the message boxes.
 file(GLOB ZHOST_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/zhost/*.cpp ${CMAKE_SOURCE_DIR}/zhost/win32/*.cpp)
-list(APPEND ZHOST_SOURCES ${CMAKE_SOURCE_DIR}/zhost/posix/dialog_driver.cpp)
 add_executable(zhost ${ZHOST_SOURCES})
-target_include_directories(zhost PRIVATE ${CMAKE_SOURCE_DIR} ${CMAKE_SOURCE_DIR}/zhost/win32/include)
+target_include_directories(zhost PRIVATE ${CMAKE_SOURCE_DIR} ${CMAKE_SOURCE_DIR}/platform/extensions)
 target_link_options(zhost PRIVATE -static -static-libgcc -static-libstdc++ -Wl,--kill-at)
 target_link_libraries(zhost PRIVATE crypt32 user32 kernel32)
 add_dependencies(zhost zsmime)

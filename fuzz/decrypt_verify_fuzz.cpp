@@ -18,7 +18,7 @@
 #include <windows.h>
 #include <wincrypt.h>
 
-#include "host/host_api.h"
+#include "common/host_api.h"
 #include "incoming/decrypt_verify.h"
 #include "zhost/zhost.h"
 

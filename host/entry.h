@@ -1,8 +1,10 @@
+// The module entry: binds the host, reads the settings, installs the plug-in's hooks.
 #pragma once
 
 #include <windows.h>
 
-// The handle the system passed to the module entry; the module's resources live there.
-extern HINSTANCE g_instance;
+// When debugging, shows a foreign Base64 character in a plain "Error" box;
+// installed as the Base64 codec's hook at load.
+void ReportForeignBase64Character(char c);
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved);

@@ -1,7 +1,6 @@
 // The fifteen events the host calls; most have nothing to do.
-#include <string.h>
-
-#include "host/messages.h"
+#include "common/messages.h"
+#include "common/text.h"
 #include "host/plugin_interface.h"
 #include "settings/setup_dialog.h"
 
@@ -23,17 +22,11 @@ int WINAPI ZDC_OnPlugInSetup(HWND parent)
     return 1;
 }
 
-static void CopyField(char* field, const char* text)
-{
-    strncpy(field, text, PLUGIN_INFO_FIELD_SIZE - 1);
-    field[PLUGIN_INFO_FIELD_SIZE - 1] = '\0';
-}
-
 int WINAPI ZDC_OnPlugInInfo(ZPluginInfo* info)
 {
-    CopyField(info->name, PLUGIN_NAME);
-    CopyField(info->vendor, PLUGIN_VENDOR);
-    CopyField(info->version, PLUGIN_VERSION);
-    CopyField(info->description, PLUGIN_DESCRIPTION);
+    CopyText(info->name, PLUGIN_INFO_FIELD_SIZE, PLUGIN_NAME);
+    CopyText(info->vendor, PLUGIN_INFO_FIELD_SIZE, PLUGIN_VENDOR);
+    CopyText(info->version, PLUGIN_INFO_FIELD_SIZE, PLUGIN_VERSION);
+    CopyText(info->description, PLUGIN_INFO_FIELD_SIZE, PLUGIN_DESCRIPTION);
     return 0;
 }

@@ -1,9 +1,9 @@
 // Menu initialisation and the main-window command callbacks.
-#include "host/host_api.h"
+#include "common/host_api.h"
+#include "common/user_texts.h"
 #include "host/plugin_interface.h"
 #include "incoming/decrypt_verify.h"
-#include "outgoing/encrypt.h"
-#include "outgoing/sign.h"
+#include "outgoing/commands.h"
 #include "settings/setup_dialog.h"
 
 static void WINAPI OnDecryptVerifyCommand(HWND, LPARAM)
@@ -23,14 +23,14 @@ struct MenuCommand {
 };
 
 static const MenuCommand kMainCommands[] = {
-    {"S/MIME 復号/検証", "S/MIMEメッセージの復号と検証", OnDecryptVerifyCommand},
-    {"S/MIME 設定", "S/MIMEPlug-inの設定", OnSetupCommand},
+    {TEXT_MENU_DECRYPT_VERIFY, TEXT_MENU_DECRYPT_VERIFY_DESCRIPTION, OnDecryptVerifyCommand},
+    {TEXT_MENU_SETUP, TEXT_MENU_SETUP_DESCRIPTION, OnSetupCommand},
 };
 
 static const MenuCommand kComposeCommands[] = {
-    {"S/MIME 暗号化", "メッセージをS/MIMEで暗号化", OnEncryptCommand},
-    {"S/MIME 署名", "メッセージにS/MIMEで電子署名", OnSignCommand},
-    {"S/MIME 暗号化+署名", "メッセージにS/MIMEで暗号化+電子署名", OnSignEncryptCommand},
+    {TEXT_MENU_ENCRYPT, TEXT_MENU_ENCRYPT_DESCRIPTION, OnEncryptCommand},
+    {TEXT_MENU_SIGN, TEXT_MENU_SIGN_DESCRIPTION, OnSignCommand},
+    {TEXT_MENU_SIGN_ENCRYPT, TEXT_MENU_SIGN_ENCRYPT_DESCRIPTION, OnSignEncryptCommand},
 };
 
 template <size_t N>

@@ -1,14 +1,12 @@
 // What happens when the user opens a received message.
 #include <string.h>
 
-#include "host/host_api.h"
+#include "common/host_api.h"
+#include "common/user_texts.h"
 #include "host/plugin_interface.h"
 #include "incoming/classify.h"
 #include "incoming/decrypt_verify.h"
 #include "settings/settings.h"
-
-static const char kNotice[] =
-    "これはS/MIMEのメッセージです。ツール＞S/MIME 復号/検証を実行してください\n\n";
 
 // A local mailbox path has at least two backslashes; a remote one does not.
 static bool IsLocalFolder(const char* path)
@@ -26,7 +24,7 @@ static void ActOnReceivingBehavior(int kind)
 {
     const char* behavior = g_settings.receivingBehavior;
     if (strcmp(behavior, "Popup") == 0) {
-        int answer = MessageBoxA(NULL, "このメッセージはS/MIMEメールです\n検証しますか?", "NOTICE!",
+        int answer = MessageBoxA(NULL, TEXT_VERIFY_QUESTION, TEXT_NOTICE_CAPTION,
                                  MB_YESNO | MB_ICONINFORMATION | MB_TOPMOST);
         if (answer == IDYES)
             DecryptVerifyCommand();
@@ -34,7 +32,7 @@ static void ActOnReceivingBehavior(int kind)
         DecryptVerifyCommand();
     } else if (strcmp(behavior, "AddNotice") == 0) {
         if (kind != SMIME_MULTIPART_SIGNED)
-            g_host.SetText(-2, kNotice);
+            g_host.SetText(-2, TEXT_SMIME_NOTICE);
     }
 }
 

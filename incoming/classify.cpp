@@ -4,7 +4,7 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "host/messages.h"
+#include "common/messages.h"
 #include "mime/mime_part.h"
 
 enum { TYPE_VALUE_SIZE = 65536, DESCRIPTION_SIZE = 65536, ENCODING_SIZE = 1024, NOTICE_SIZE = 1024 };
@@ -36,8 +36,7 @@ static void ShowUnsupportedEncoding(char* encoding)
 {
     TrimValue(encoding);
     char text[NOTICE_SIZE];
-    wsprintfA(text, "%sZandrel S/MIME Plug-inでは Content-Transfer-Encoding: %s%sをサポートしていません",
-              "!!!!!!!!!!!!! ", encoding, *encoding != '\0' ? " " : "");
+    wsprintfA(text, TEXT_UNSUPPORTED_ENCODING, TEXT_BAD_MARK, encoding, *encoding != '\0' ? " " : "");
     ShowMessage(text);
 }
 

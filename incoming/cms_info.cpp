@@ -5,9 +5,8 @@
 
 #include <wincrypt.h>
 
-#include "host/messages.h"
-
-static const DWORD kEncoding = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;
+#include "common/encoding.h"
+#include "common/messages.h"
 
 static void WriteError(SmimeResult* result, const char* text)
 {
@@ -54,7 +53,7 @@ static const char* Rc2Name(const CRYPT_ALGORITHM_IDENTIFIER* algorithm)
     CRYPT_RC2_CBC_PARAMETERS parameters;
     memset(&parameters, 0, sizeof(parameters));
     DWORD size = sizeof(parameters);
-    if (!CryptDecodeObject(kEncoding, PKCS_RC2_CBC_PARAMETERS, algorithm->Parameters.pbData,
+    if (!CryptDecodeObject(MESSAGE_ENCODING, PKCS_RC2_CBC_PARAMETERS, algorithm->Parameters.pbData,
                            algorithm->Parameters.cbData, 0, &parameters, &size))
         return "RC2";
     switch (parameters.dwVersion) {
@@ -108,11 +107,11 @@ static void NameHashAlgorithm(HCRYPTMSG message, SmimeResult* result)
     AlgorithmParam param;
     DWORD size = 0;
     if (!CryptMsgGetParam(message, CMSG_SIGNER_HASH_ALGORITHM_PARAM, 0, NULL, &size)) {
-        WriteError(result, "Decode CMSG_HASH_ALGORITHM_PARAM failed 2nd 1");
+        WriteError(result, TEXT_CMS_HASH_SIZE_FAILED);
     } else if (!AllocateParam(param, size)) {
-        WriteError(result, "memory alloc error");
+        WriteError(result, TEXT_CMS_ALLOCATION_FAILED);
     } else if (!CryptMsgGetParam(message, CMSG_SIGNER_HASH_ALGORITHM_PARAM, 0, param.buffer, &size)) {
-        WriteError(result, "Decode CMSG_ENVELOPE_ALGORITHM_PARAM failed 2nd 2");
+        WriteError(result, TEXT_CMS_HASH_FAILED);
     } else {
         SET_RESULT_TEXT(result->hashAlgName, NameOf(kHashNames, ObjectId(param)));
     }
@@ -123,11 +122,11 @@ static void NameCipher(HCRYPTMSG message, SmimeResult* result)
     AlgorithmParam param;
     DWORD size = 0;
     if (!CryptMsgGetParam(message, CMSG_ENVELOPE_ALGORITHM_PARAM, 0, NULL, &size)) {
-        WriteError(result, "Decode CMSG_TYPE_PARAM failed 2nd 1");
+        WriteError(result, TEXT_CMS_CIPHER_SIZE_FAILED);
     } else if (!AllocateParam(param, size)) {
-        ShowMessage("memory alloc error");
+        ShowMessage(TEXT_CMS_ALLOCATION_FAILED);
     } else if (!CryptMsgGetParam(message, CMSG_ENVELOPE_ALGORITHM_PARAM, 0, param.buffer, &size)) {
-        WriteError(result, "Decode CMSG_TYPE_PARAM failed 2nd 2");
+        WriteError(result, TEXT_CMS_CIPHER_FAILED);
     } else {
         SET_RESULT_TEXT(result->encAlgName, CipherName(ObjectId(param), param.Identifier()));
     }
@@ -137,13 +136,13 @@ static void NameCipher(HCRYPTMSG message, SmimeResult* result)
 static DWORD ReadMessageType(HCRYPTMSG message, const BYTE* der, DWORD count, SmimeResult* result)
 {
     if (!CryptMsgUpdate(message, der, count, TRUE)) {
-        WriteError(result, "Decode MsgUpdate failed");
+        WriteError(result, TEXT_CMS_UPDATE_FAILED);
         return 0;
     }
     DWORD type = 0;
     DWORD size = sizeof(type);
     if (!CryptMsgGetParam(message, CMSG_TYPE_PARAM, 0, &type, &size)) {
-        WriteError(result, "Decode CMSG_TYPE_PARAM failed 1st");
+        WriteError(result, TEXT_CMS_TYPE_FAILED);
         return 0;
     }
     return type;
@@ -151,9 +150,9 @@ static DWORD ReadMessageType(HCRYPTMSG message, const BYTE* der, DWORD count, Sm
 
 DWORD InspectCmsMessage(const BYTE* der, DWORD count, SmimeResult* result)
 {
-    HCRYPTMSG message = CryptMsgOpenToDecode(kEncoding, 0, 0, 0, NULL, NULL);
+    HCRYPTMSG message = CryptMsgOpenToDecode(MESSAGE_ENCODING, 0, 0, 0, NULL, NULL);
     if (message == NULL) {
-        WriteError(result, "OpenToDecode failed");
+        WriteError(result, TEXT_CMS_OPEN_FAILED);
         return 0;
     }
     DWORD type = ReadMessageType(message, der, count, result);
@@ -163,7 +162,7 @@ DWORD InspectCmsMessage(const BYTE* der, DWORD count, SmimeResult* result)
         else if (type == CMSG_ENVELOPED)
             NameCipher(message, result);
         else
-            WriteError(result, "Wrong message type");
+            WriteError(result, TEXT_WRONG_MESSAGE_TYPE);
     }
     CryptMsgClose(message);
     return type;

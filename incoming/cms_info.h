@@ -3,7 +3,7 @@
 
 #include <windows.h>
 
-#include "incoming/smime_result.h"
+#include "common/smime_result.h"
 
 // Returns the CMSG_ type (0 when it cannot be read); result may be null.
 DWORD InspectCmsMessage(const BYTE* der, DWORD count, SmimeResult* result);

@@ -6,11 +6,10 @@
 
 #include <wincrypt.h>
 
-#include "host/messages.h"
+#include "common/encoding.h"
+#include "common/messages.h"
 #include "incoming/smime_body.h"
 #include "settings/settings.h"
-
-static const DWORD kEncoding = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;
 
 char* DecryptSmimeMessage(const char* source, SmimeResult* result)
 {
@@ -27,7 +26,7 @@ char* DecryptSmimeMessage(const char* source, SmimeResult* result)
     CRYPT_DECRYPT_MESSAGE_PARA para;
     memset(&para, 0, sizeof para);
     para.cbSize = sizeof para;
-    para.dwMsgAndCertEncodingType = kEncoding;
+    para.dwMsgAndCertEncodingType = MESSAGE_ENCODING;
     para.cCertStore = 1;
     para.rghCertStore = &myStore;
 
@@ -35,14 +34,14 @@ char* DecryptSmimeMessage(const char* source, SmimeResult* result)
     if (myStore == NULL || !CryptDecryptMessage(&para, der, derSize, NULL, &contentSize, NULL)) {
         if (DebugEnabled())
             ShowLastErrorText();
-        SET_RESULT_TEXT(result->errorText, "復号失敗");
+        SET_RESULT_TEXT(result->errorText, TEXT_DECRYPTION_FAILED);
     } else if ((content = (BYTE*)malloc((size_t)contentSize + 1)) == NULL) {
-        SET_RESULT_TEXT(result->errorText, "メモリアロケーションエラー");
+        SET_RESULT_TEXT(result->errorText, TEXT_ALLOCATION_ERROR);
     } else {
         DWORD capacity = contentSize;
         if (!CryptDecryptMessage(&para, der, derSize, content, &contentSize, &keyCert) ||
             contentSize > capacity) {
-            SET_RESULT_TEXT(result->errorText, "復号失敗");
+            SET_RESULT_TEXT(result->errorText, TEXT_DECRYPTION_FAILED);
         } else {
             content[contentSize] = '\0';
             char name[1024] = "";
@@ -51,7 +50,7 @@ char* DecryptSmimeMessage(const char* source, SmimeResult* result)
                                                            &keyCert->pCertInfo->Subject,
                                                            CERT_X500_NAME_STR, name, sizeof name);
             if (named < 2) {
-                SET_RESULT_TEXT(result->errorText, "証明書のサブジェクトが取得できません");
+                SET_RESULT_TEXT(result->errorText, TEXT_NO_SUBJECT);
             } else {
                 decrypted = true;
                 result->flags |= SR_ENCRYPTED;
@@ -68,6 +67,6 @@ char* DecryptSmimeMessage(const char* source, SmimeResult* result)
     if (keyCert != NULL)
         CertFreeCertificateContext(keyCert);
     if (myStore != NULL && !CertCloseStore(myStore, CERT_CLOSE_STORE_CHECK_FLAG))
-        ShowMessage("CertCloseStore returns with some notice");
+        ShowMessage(TEXT_CLOSE_STORE_NOTICE);
     return (char*)content;
 }

@@ -8,11 +8,12 @@
 #include <windows.h>
 #include <wincrypt.h>
 
-#include "host/host_api.h"
-#include "host/messages.h"
+#include "common/host_api.h"
+#include "common/messages.h"
 #include "incoming/classify.h"
 #include "incoming/cms_info.h"
 #include "incoming/decrypt.h"
+#include "incoming/layer_message.h"
 #include "incoming/smime_body.h"
 #include "incoming/verify.h"
 #include "incoming/verify_report.h"
@@ -108,7 +109,7 @@ static void RunPasses(RunBuffers* buffers)
     unsigned passes = DebugEnabled() ? DEBUG_PASS_START : 0;
     char* source = g_host.GetSource(NULL);
     if (source == NULL) {
-        ShowMessage("メッセージが取得できません");
+        ShowMessage(TEXT_NO_SOURCE);
         return;
     }
     int kind = ClassifySmimeMessage(source);

@@ -1,8 +1,8 @@
-// The plain message that replaces an S/MIME message for one removed layer.
+#include "incoming/layer_message.h"
+
 #include <stdlib.h>
 #include <string.h>
 
-#include "incoming/decrypt_verify.h"
 #include "mime/mime_part.h"
 
 enum { LAYER_HEADER_SIZE = 32768 };

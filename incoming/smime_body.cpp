@@ -3,6 +3,7 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "common/user_texts.h"
 #include "incoming/cms_info.h"
 #include "mime/base64.h"
 #include "mime/mime_part.h"
@@ -26,12 +27,12 @@ BYTE* DecodeSmimeBody(const char* source, SmimeResult* result, DWORD* derSize)
 {
     const char* body = BodyStart(source);
     if (body == NULL) {
-        SET_RESULT_TEXT(result->errorText, "メッセージが取得できません");
+        SET_RESULT_TEXT(result->errorText, TEXT_NO_SOURCE);
         return NULL;
     }
     BYTE* der = Base64Decode(body, derSize);
     if (der == NULL)
-        SET_RESULT_TEXT(result->errorText, "メッセージのデコードに失敗しました");
+        SET_RESULT_TEXT(result->errorText, TEXT_DECODE_FAILED);
     return der;
 }
 
@@ -39,7 +40,7 @@ BYTE* DecodeSmimeBodyOfType(const char* source, DWORD type, SmimeResult* result,
 {
     BYTE* der = DecodeSmimeBody(source, result, derSize);
     if (der != NULL && InspectCmsMessage(der, *derSize, result) != type) {
-        SET_RESULT_TEXT(result->errorText, "Wrong message type");
+        SET_RESULT_TEXT(result->errorText, TEXT_WRONG_MESSAGE_TYPE);
         free(der);
         der = NULL;
     }

@@ -2,7 +2,7 @@
 
 #include <windows.h>
 
-#include "incoming/smime_result.h"
+#include "common/smime_result.h"
 
 // The CMS object in the Base64 body that follows a message's header block,
 // as new bytes (free()); null with errorText written when there is none.

@@ -7,12 +7,11 @@
 #include <wincrypt.h>
 
 #include "certs/trust.h"
-#include "host/messages.h"
+#include "common/encoding.h"
+#include "common/messages.h"
 #include "incoming/smime_body.h"
 #include "mime/mime_part.h"
 #include "settings/settings.h"
-
-static const DWORD kEncoding = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;
 
 // The signer certificate always comes from the certificates inside the message.
 static CRYPT_VERIFY_MESSAGE_PARA VerifyParameters()
@@ -20,7 +19,7 @@ static CRYPT_VERIFY_MESSAGE_PARA VerifyParameters()
     CRYPT_VERIFY_MESSAGE_PARA para;
     memset(&para, 0, sizeof para);
     para.cbSize = sizeof para;
-    para.dwMsgAndCertEncodingType = kEncoding;
+    para.dwMsgAndCertEncodingType = MESSAGE_ENCODING;
     para.hCryptProv = 0;
     para.pfnGetSignerCertificate = GetSignerCertificate;
     para.pvGetArg = NULL;
@@ -49,14 +48,14 @@ char* VerifyOpaqueSignature(const char* source, SmimeResult* result)
     if (!CryptVerifyMessageSignature(&para, 0, der, derSize, NULL, &contentSize, NULL)) {
         if (DebugEnabled())
             ShowLastErrorText();
-        SET_RESULT_TEXT(result->errorText, "署名検証失敗");
+        SET_RESULT_TEXT(result->errorText, TEXT_VERIFICATION_FAILED);
     } else if ((content = (BYTE*)malloc((size_t)contentSize + 1)) == NULL) {
-        SET_RESULT_TEXT(result->errorText, "メモリアロケーションエラー");
+        SET_RESULT_TEXT(result->errorText, TEXT_ALLOCATION_ERROR);
     } else {
         DWORD capacity = contentSize;
         if (!CryptVerifyMessageSignature(&para, 0, der, derSize, content, &contentSize, &signer) ||
             contentSize > capacity) {
-            SET_RESULT_TEXT(result->errorText, "署名検証失敗");
+            SET_RESULT_TEXT(result->errorText, TEXT_VERIFICATION_FAILED);
         } else {
             content[contentSize] = '\0';
             verified = true;
@@ -164,7 +163,7 @@ char* VerifyDetachedSignature(const char* source, SmimeResult* result)
         MarkVerified(signer, result);
     } else {
         ShowLastErrorText();
-        ShowMessage("署名検証失敗");
+        ShowMessage(TEXT_VERIFICATION_FAILED);
         free(contentText);
         contentText = NULL;
     }

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "incoming/smime_result.h"
+#include "common/smime_result.h"
 
 // The signed content as a new heap text (free()), or null.
 char* VerifyOpaqueSignature(const char* source, SmimeResult* result);

@@ -2,34 +2,21 @@
 
 #include <string.h>
 
-static const char kGood[] = "OOOOO ";
-static const char kBad[] = "!!!!!!!!!!!!! ";
-
-void AppendBounded(char* buffer, size_t size, const char* text)
-{
-    if (size == 0 || text == NULL)
-        return;
-    size_t used = strnlen(buffer, size - 1);
-    size_t room = size - 1 - used;
-    size_t length = strlen(text);
-    if (length > room)
-        length = room;
-    memcpy(buffer + used, text, length);
-    buffer[used + length] = '\0';
-}
+#include "common/text.h"
+#include "common/user_texts.h"
 
 static void AppendPieces(char* report, size_t size, const char* const* pieces, size_t count)
 {
     for (size_t i = 0; i < count; ++i)
-        AppendBounded(report, size, pieces[i]);
+        AppendText(report, size, pieces[i]);
 }
 
 static void AppendEncryptedSection(char* report, size_t size, const SmimeResult* result)
 {
     const char* const pieces[] = {
-        "このメッセージは暗号化されています", "\n",
-        "暗号化アルゴリズム", " :[", result->encAlgName, "]\n",
-        "復号に使った証明書", " :[", result->certText, "]\n\n",
+        TEXT_ENCRYPTED, "\n",
+        TEXT_ENCRYPTION_ALGORITHM, " :[", result->encAlgName, "]\n",
+        TEXT_DECRYPTION_CERT, " :[", result->certText, "]\n\n",
     };
     AppendPieces(report, size, pieces, sizeof pieces / sizeof pieces[0]);
 }
@@ -37,40 +24,40 @@ static void AppendEncryptedSection(char* report, size_t size, const SmimeResult*
 static void AppendSignedSection(char* report, size_t size, const SmimeResult* result)
 {
     const char* const pieces[] = {
-        "このメッセージは署名されています", "\n",
-        "署名時のハッシュアルゴリズム", " :[", result->hashAlgName, "]\n",
-        "署名者", ": [", result->signerName, "]\n",
-        kGood, "メッセージは改ざんされていません", "\n",
+        TEXT_SIGNED, "\n",
+        TEXT_HASH_ALGORITHM, " :[", result->hashAlgName, "]\n",
+        TEXT_SIGNER, ": [", result->signerName, "]\n",
+        TEXT_GOOD_MARK, TEXT_NOT_TAMPERED, "\n",
     };
     AppendPieces(report, size, pieces, sizeof pieces / sizeof pieces[0]);
 
     if (result->flags & SR_SIGNER_CURRENT) {
-        AppendBounded(report, size, kGood);
-        AppendBounded(report, size, "証明書は有効です");
+        AppendText(report, size, TEXT_GOOD_MARK);
+        AppendText(report, size, TEXT_CERT_VALID);
     } else {
-        AppendBounded(report, size, kBad);
-        AppendBounded(report, size, "証明書の期限が切れています");
+        AppendText(report, size, TEXT_BAD_MARK);
+        AppendText(report, size, TEXT_CERT_EXPIRED);
     }
-    AppendBounded(report, size, "\n");
+    AppendText(report, size, "\n");
 
     if (result->flags & SR_ISSUER_TRUSTED) {
-        const char* const issuer[] = {kGood, "署名者を認証しているCA", ": [", result->issuerName,
+        const char* const issuer[] = {TEXT_GOOD_MARK, TEXT_ISSUING_CA, ": [", result->issuerName,
                                       "]\n"};
         AppendPieces(report, size, issuer, sizeof issuer / sizeof issuer[0]);
         if (result->flags & SR_ISSUER_CURRENT) {
-            AppendBounded(report, size, kGood);
-            AppendBounded(report, size, "証明書は有効なCAから発行されています");
+            AppendText(report, size, TEXT_GOOD_MARK);
+            AppendText(report, size, TEXT_ISSUED_BY_VALID_CA);
         } else {
-            AppendBounded(report, size, kBad);
-            AppendBounded(report, size, "証明書の期限が切れています");
+            AppendText(report, size, TEXT_BAD_MARK);
+            AppendText(report, size, TEXT_CERT_EXPIRED);
         }
-        AppendBounded(report, size, "\n");
+        AppendText(report, size, "\n");
     } else {
-        AppendBounded(report, size, kBad);
-        AppendBounded(report, size, "信頼できる証明書の発行者が見つかりません");
-        AppendBounded(report, size, "\n");
+        AppendText(report, size, TEXT_BAD_MARK);
+        AppendText(report, size, TEXT_NO_TRUSTED_ISSUER);
+        AppendText(report, size, "\n");
     }
-    AppendBounded(report, size, "\n");
+    AppendText(report, size, "\n");
 }
 
 void AppendLayerReport(char* report, size_t size, const SmimeResult* result)
@@ -86,13 +73,13 @@ void BuildFailureText(char* text, size_t size, const SmimeResult* result, const 
     if (size == 0)
         return;
     text[0] = '\0';
-    AppendBounded(text, size, "S/MIMEメッセージを解析できません");
+    AppendText(text, size, TEXT_CANNOT_ANALYSE);
     if (result->errorText[0] != '\0') {
-        AppendBounded(text, size, "\n\n");
-        AppendBounded(text, size, result->errorText);
+        AppendText(text, size, "\n\n");
+        AppendText(text, size, result->errorText);
     }
     if (report[0] != '\0') {
-        AppendBounded(text, size, "\n\n");
-        AppendBounded(text, size, report);
+        AppendText(text, size, "\n\n");
+        AppendText(text, size, report);
     }
 }

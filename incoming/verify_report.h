@@ -3,13 +3,9 @@
 
 #include <stddef.h>
 
-#include "incoming/smime_result.h"
+#include "common/smime_result.h"
 
 enum { REPORT_SIZE = 65536 };
-
-// Appends text to the zero-terminated contents of buffer, cut so that the
-// whole stays within size bytes with its terminator.
-void AppendBounded(char* buffer, size_t size, const char* text);
 
 // Appends one layer's sections: the encrypted one, then the signed one.
 void AppendLayerReport(char* report, size_t size, const SmimeResult* result);

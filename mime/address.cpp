@@ -8,6 +8,8 @@
 
 #include <windows.h>
 
+#include "common/text.h"
+
 namespace {
 
 bool IsOneOf(char c, const char* set)
@@ -126,14 +128,6 @@ char* FirstToken(char* text, const char* delimiters)
     return token;
 }
 
-// Copies at most size - 1 bytes and terminates.
-void CopyCut(char* buffer, int size, const char* text)
-{
-    size_t length = strnlen(text, (size_t)size - 1);
-    memcpy(buffer, text, length);
-    buffer[length] = '\0';
-}
-
 // Copies a token without its leading blanks; empty without a token.
 void CopyToken(char* buffer, int size, const char* token)
 {
@@ -144,7 +138,7 @@ void CopyToken(char* buffer, int size, const char* token)
         return;
     while (IsSpace(*token))
         ++token;
-    CopyCut(buffer, size, token);
+    CopyText(buffer, (size_t)size, token);
 }
 
 void TrimTrailingBlanks(char* buffer)
@@ -195,7 +189,7 @@ void SplitAddress(char* name, int nameSize, char* address, int addressSize, cons
         }
         CopyToken(name, nameSize, FirstToken(comment + 1, ")"));
     } else if (addressSize > 0) {
-        CopyCut(address, addressSize, start);
+        CopyText(address, (size_t)addressSize, start);
     }
     if (nameSize > 0)
         TrimTrailingBlanks(name);

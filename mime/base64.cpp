@@ -1,13 +1,11 @@
 // Base64: table-driven, one pass each way. The encoder writes its 60-character
 // lines directly; the decoder skips line breaks as it goes. Foreign characters
-// are not skipped: they decode as zero, and are reported when debugging.
+// are not skipped: they decode as zero, and are told to the installed hook.
 #include "mime/base64.h"
 
 #include <stdint.h>
 #include <stdlib.h>
 #include <string.h>
-
-#include "settings/settings.h"
 
 namespace {
 
@@ -33,12 +31,7 @@ struct ValueTable {
 
 const ValueTable kValues;
 
-void ReportForeignCharacter(char c)
-{
-    char text[128];
-    wsprintfA(text, "不正な文字[0x%02x] (%c)を検出しました", (int)(signed char)c, (int)(signed char)c);
-    MessageBoxA(NULL, text, "Error", MB_OK);
-}
+Base64ForeignCharacterHook g_foreignCharacterHook = NULL;
 
 char* EncodeGroups(const BYTE* in, size_t count, char* out)
 {
@@ -55,9 +48,9 @@ char* EncodeGroups(const BYTE* in, size_t count, char* out)
 
 }  // namespace
 
-char Base64ValueChar(int value)
+void SetBase64ForeignCharacterHook(Base64ForeignCharacterHook hook)
 {
-    return kAlphabet[value & 63];
+    g_foreignCharacterHook = hook;
 }
 
 int Base64CharValue(char c)
@@ -65,8 +58,8 @@ int Base64CharValue(char c)
     uint16_t value = kValues.value[(unsigned char)c];
     if (value != NOT_BASE64)
         return value;
-    if (DebugEnabled())
-        ReportForeignCharacter(c);
+    if (g_foreignCharacterHook != NULL)
+        g_foreignCharacterHook(c);
     return 0;
 }
 
@@ -176,39 +169,4 @@ BYTE* Base64Decode(const char* text, DWORD* count)
     }
     *count = (DWORD)decoded;
     return bytes;
-}
-
-char* Base64StripLineBreaks(const char* text)
-{
-    if (text == NULL || *text == '\0')
-        return NULL;
-    size_t length = strlen(text);
-    char* copy = static_cast<char*>(malloc(length + 1));
-    if (copy == NULL)
-        return NULL;
-    char* out = copy;
-    for (const char* p = text; *p != '\0'; ++p)
-        if (*p != '\r' && *p != '\n')
-            *out++ = *p;
-    *out = '\0';
-    return copy;
-}
-
-char* Base64FoldLines(const char* text)
-{
-    size_t length = strlen(text);
-    size_t breaks = length == 0 ? 0 : (length - 1) / LINE_CHARS;
-    char* folded = static_cast<char*>(malloc(length + 2 * breaks + 1));
-    if (folded == NULL)
-        return NULL;
-    char* out = folded;
-    for (size_t i = 0; i < length; ++i) {
-        if (i != 0 && i % LINE_CHARS == 0) {
-            *out++ = '\r';
-            *out++ = '\n';
-        }
-        *out++ = text[i];
-    }
-    *out = '\0';
-    return folded;
 }

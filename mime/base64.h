@@ -8,11 +8,10 @@ char* Base64Encode(const BYTE* data, DWORD count, DWORD* length);
 // New bytes (free()), or null for an empty text or no memory (*count untouched then).
 BYTE* Base64Decode(const char* text, DWORD* count);
 
-// A copy without any CR or LF (free()), or null for an empty text or no memory.
-char* Base64StripLineBreaks(const char* text);
-// A copy with CR LF before every 60th character (free()), or null when memory runs out.
-char* Base64FoldLines(const char* text);
-// The 6-bit value of a Base64 character; any other byte is 0 (reported when debugging).
+// The 6-bit value of a Base64 character; any other byte is 0 and is told to the hook.
 int Base64CharValue(char c);
-// The character of a 6-bit value.
-char Base64ValueChar(int value);
+
+// Told of every foreign character that decoding meets; none is installed at
+// first (the plug-in installs its own at load).
+typedef void (*Base64ForeignCharacterHook)(char c);
+void SetBase64ForeignCharacterHook(Base64ForeignCharacterHook hook);

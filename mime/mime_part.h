@@ -1,6 +1,8 @@
-// One MIME entity with its headers, body, epilogue and sub-parts.
+// One MIME entity with its headers, body, epilogue and sub-parts. The tree
+// and header access are in mime_part.cpp, the parser in mime_parser.cpp.
 #pragma once
 
+#include "common/text.h"  // FindNoCase, used with the tree on raw message text
 #include "mime/line_list.h"
 
 enum { MIME_TOKEN_SIZE = 40, MIME_LINE_SIZE = 65536 };
@@ -36,16 +38,10 @@ public:
     bool closingMissing;
 };
 
-// Case-insensitive (ASCII) substring search; null when not found.
-const char* FindNoCase(const char* text, const char* needle);
-
 // Reads the header block only (up to and including the blank line that ends it),
 // as Parse would; for callers that look at nothing else.
 void ParseHeaderBlock(MimePart* part, const char** position);
 
-// One line into buffer: at most size - 1 bytes, a CR LF, CR or LF line end
-// stored as one LF. Returns the bytes stored; 0 at the end of the text.
-int ReadLine(const char** position, char* buffer, int size);
 // Reads one name=value parameter of a header value in place (terminators are
 // written into the text); returns where the next one starts, or null when
 // there is no further "=".

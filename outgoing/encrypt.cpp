@@ -7,11 +7,15 @@
 
 #include "certs/cert_select.h"
 #include "certs/trust.h"
-#include "host/host_api.h"
-#include "host/messages.h"
+#include "common/encoding.h"
+#include "common/host_api.h"
+#include "common/messages.h"
 #include "mime/address.h"
 #include "mime/mime_part.h"
-#include "outgoing/outgoing_common.h"
+#include "outgoing/composer.h"
+#include "outgoing/pkcs7_mime.h"
+#include "outgoing/report.h"
+#include "outgoing/signer.h"
 #include "settings/settings.h"
 
 static_assert(sizeof(void*) != 4 || sizeof(CRYPT_ENCRYPT_MESSAGE_PARA) == 36, "encrypt parameters");
@@ -20,18 +24,6 @@ namespace {
 
 // The sender plus at most 32 addresses.
 enum { MAX_ADDRESSES = 32, RECIPIENT_LIST_SIZE = MAX_ADDRESSES + 1, ADDRESS_LIST_SIZE = 65536 };
-
-const char kBccQuestion[] =
-    "Bcc宛の通信も暗号化が可能ですが\n理論上、受信者全員がBccの宛先を知ることができます\n構いませんか?\n\n"
-    "「はい」を選択した場合は処理を続行します（Bcc宛にも暗号化を行います）\n"
-    "「いいえ」を選択した場合は処理を中止します";
-const char kBccCaption[] = "Bccが設定されています";
-const char kTooManyRecipients[] = "受信者数が多すぎます";
-const char kNoRecipientCert[] = "送信先の証明書がストア中にありません";
-const char kUnknownAlgorithm[] = "指定されたアルゴリズムはサポートされていません";
-const char kEncryptionFailed[] = "暗号失敗";
-const char kUntrustedPrefix[] = "!!!!!!!!!!!!! ";
-const char kTrustedPrefix[] = "OOOOO ";
 
 const char kEnvelopedType[] = "application/x-pkcs7-mime;\n name=\"smime.p7m\";\n smime-type=enveloped-data\n";
 
@@ -72,16 +64,9 @@ struct EncryptJob {
 // Appends one "prefix subject\n" line, cut at the field's end.
 void AppendCertLine(SmimeResult* result, const char* prefix, const char* subject)
 {
-    size_t used = strlen(result->certText);
-    const char* pieces[] = {prefix, subject, "\n"};
-    for (const char* piece : pieces) {
-        size_t length = strlen(piece);
-        if (length > RESULT_TEXT_SIZE - 1 - used)
-            length = RESULT_TEXT_SIZE - 1 - used;
-        memcpy(result->certText + used, piece, length);
-        used += length;
-    }
-    result->certText[used] = '\0';
+    AppendText(result->certText, sizeof result->certText, prefix);
+    AppendText(result->certText, sizeof result->certText, subject);
+    AppendText(result->certText, sizeof result->certText, "\n");
 }
 
 // To, Cc and Bcc joined with ","; false when the user declines the Bcc question.
@@ -94,7 +79,7 @@ bool ReadRecipientHeaders(HWND window, std::string* text)
         if (value[0] == '\0')
             continue;
         if (strcmp(name, "Bcc") == 0 &&
-            MessageBoxA(NULL, kBccQuestion, kBccCaption, MB_TOPMOST | MB_ICONINFORMATION | MB_YESNO) != IDYES)
+            MessageBoxA(NULL, TEXT_BCC_QUESTION, TEXT_BCC_CAPTION, MB_TOPMOST | MB_ICONINFORMATION | MB_YESNO) != IDYES)
             return false;
         *text += value;
         *text += ",";
@@ -104,7 +89,7 @@ bool ReadRecipientHeaders(HWND window, std::string* text)
 
 void ShowMissingRecipient(const char* address)
 {
-    ShowReport(std::string(kNoRecipientCert) + " [" + address + "]");
+    ShowReport(std::string(TEXT_NO_RECIPIENT_CERT) + " [" + address + "]");
 }
 
 bool OpenStores(EncryptJob* job)
@@ -115,7 +100,7 @@ bool OpenStores(EncryptJob* job)
     if (job->ca != NULL && SettingIsYes(g_settings.useOLStore))
         job->addressBook = CertOpenSystemStoreA(0, "AddressBook");
     if (job->my == NULL || job->ca == NULL || (SettingIsYes(g_settings.useOLStore) && job->addressBook == NULL)) {
-        ShowMessage(MSG_STORE_NOT_OPENED);
+        ShowMessage(TEXT_STORE_NOT_OPENED);
         return false;
     }
     return true;
@@ -136,16 +121,16 @@ bool AddOwnCertificate(EncryptJob* job, SmimeResult* result)
         cert = FindCertByEmail(job->my, address, CERT_KEY_ENCIPHERMENT_KEY_USAGE, PREFER_PRIVATE_KEY);
     }
     if (cert == NULL) {
-        ShowMessage(MSG_NO_OWN_CERT);
+        ShowMessage(TEXT_NO_OWN_CERT);
         return false;
     }
     job->certs[job->certCount++] = cert;
     char subject[SUBJECT_SIZE];
     if (GetSubjectString(cert, subject) < 2) {
-        ShowMessage(MSG_NO_SUBJECT);
+        ShowMessage(TEXT_NO_SUBJECT);
         return false;
     }
-    AppendCertLine(result, kTrustedPrefix, subject);
+    AppendCertLine(result, TEXT_GOOD_MARK, subject);
     return true;
 }
 
@@ -175,19 +160,19 @@ bool AddRecipientCertificates(EncryptJob* job, const char* addresses, SmimeResul
         }
         if (job->certCount >= RECIPIENT_LIST_SIZE) {  // the count check keeps this from happening
             CertFreeCertificateContext(cert);
-            ShowMessage(kTooManyRecipients);
+            ShowMessage(TEXT_TOO_MANY_RECIPIENTS);
             return false;
         }
         job->certs[job->certCount++] = cert;
         char subject[SUBJECT_SIZE];
         if (GetSubjectString(cert, subject) < 2) {
-            ShowMessage(MSG_NO_SUBJECT);
+            ShowMessage(TEXT_NO_SUBJECT);
             return false;
         }
         memset(job->scratch, 0, sizeof *job->scratch);
         // Marked good only when its chain is trusted and it is valid today.
         bool good = CheckSignerTrust(cert, job->scratch) == 1 && (job->scratch->flags & SR_SIGNER_CURRENT);
-        AppendCertLine(result, good ? kTrustedPrefix : kUntrustedPrefix, subject);
+        AppendCertLine(result, good ? TEXT_GOOD_MARK : TEXT_BAD_MARK, subject);
         if (*p == '\0')
             return true;
         entry = p + 1;
@@ -230,21 +215,21 @@ bool ChooseAlgorithm(EncryptJob* job, CRYPT_ENCRYPT_MESSAGE_PARA* para)
         rc2.dwVersion = CRYPT_RC2_128BIT_VERSION;
         rc2.fIV = FALSE;
         CRYPT_OBJID_BLOB* parameters = &para->ContentEncryptionAlgorithm.Parameters;
-        if (!CryptEncodeObject(OUTGOING_ENCODING, PKCS_RC2_CBC_PARAMETERS, &rc2, NULL, &parameters->cbData)) {
-            ShowMessage(kUntrustedPrefix);
+        if (!CryptEncodeObject(MESSAGE_ENCODING, PKCS_RC2_CBC_PARAMETERS, &rc2, NULL, &parameters->cbData)) {
+            ShowMessage(TEXT_BAD_MARK);
             return false;
         }
         if (parameters->cbData == 0)
             return false;
         job->rc2Parameters = (BYTE*)malloc(parameters->cbData);
         if (job->rc2Parameters == NULL) {
-            ShowMessage(MSG_OUT_OF_MEMORY);
+            ShowMessage(TEXT_OUT_OF_MEMORY);
             return false;
         }
         parameters->pbData = job->rc2Parameters;
-        if (!CryptEncodeObject(OUTGOING_ENCODING, PKCS_RC2_CBC_PARAMETERS, &rc2, job->rc2Parameters,
+        if (!CryptEncodeObject(MESSAGE_ENCODING, PKCS_RC2_CBC_PARAMETERS, &rc2, job->rc2Parameters,
                                &parameters->cbData)) {
-            ShowMessage(kUntrustedPrefix);
+            ShowMessage(TEXT_BAD_MARK);
             return false;
         }
     } else if (strcmp(name, "3DES") == 0) {
@@ -256,7 +241,7 @@ bool ChooseAlgorithm(EncryptJob* job, CRYPT_ENCRYPT_MESSAGE_PARA* para)
         para->ContentEncryptionAlgorithm.pszObjId = (LPSTR)szOID_NIST_AES256_CBC;
         return MakeAesParameters(job, &para->ContentEncryptionAlgorithm.Parameters);
     } else {
-        ShowMessage(kUnknownAlgorithm);
+        ShowMessage(TEXT_UNKNOWN_ALGORITHM);
         return false;
     }
     return true;
@@ -270,18 +255,18 @@ bool EncryptSource(EncryptJob* job, const CRYPT_ENCRYPT_MESSAGE_PARA& para, DWOR
     *blobSize = 0;
     if (!CryptEncryptMessage(&copy, job->certCount, job->certs, content, contentSize, NULL, blobSize)) {
         ShowLastErrorText();
-        ShowMessage(kEncryptionFailed);
+        ShowMessage(TEXT_ENCRYPTION_FAILED);
         return false;
     }
     job->blob = (BYTE*)calloc(*blobSize ? *blobSize : 1, 1);
     if (job->blob == NULL) {
-        ShowMessage(MSG_OUT_OF_MEMORY);
+        ShowMessage(TEXT_OUT_OF_MEMORY);
         return false;
     }
     if (!CryptEncryptMessage(&copy, job->certCount, job->certs, content, contentSize, job->blob, blobSize)) {
         if (DebugEnabled())
             ShowLastErrorText();
-        ShowMessage(kEncryptionFailed);
+        ShowMessage(TEXT_ENCRYPTION_FAILED);
         return false;
     }
     return true;
@@ -295,12 +280,12 @@ int EncryptMessage(HWND window, LPARAM, SmimeResult* result)
     job.window = window;
     job.source = g_host.CompGetSource(window);
     if (job.source == NULL) {
-        ShowMessage(MSG_NO_SOURCE);
+        ShowMessage(TEXT_NO_SOURCE);
         return 0;
     }
     // Only the headers are kept; the body is replaced by the enveloped data.
     if (!ParseHeaders(&job.part, job.source)) {
-        ShowMessage(MSG_OUT_OF_MEMORY);
+        ShowMessage(TEXT_OUT_OF_MEMORY);
         return 0;
     }
 
@@ -316,7 +301,7 @@ int EncryptMessage(HWND window, LPARAM, SmimeResult* result)
     job.addresses = (char*)calloc(ADDRESS_LIST_SIZE, 1);
     job.scratch = (SmimeResult*)calloc(1, sizeof(SmimeResult));
     if (job.addresses == NULL || job.scratch == NULL) {
-        ShowMessage(MSG_OUT_OF_MEMORY);
+        ShowMessage(TEXT_OUT_OF_MEMORY);
         return 0;
     }
     int count = 0;
@@ -326,7 +311,7 @@ int EncryptMessage(HWND window, LPARAM, SmimeResult* result)
         return 0;
     }
     if (count > MAX_ADDRESSES) {
-        ShowMessage(kTooManyRecipients);
+        ShowMessage(TEXT_TOO_MANY_RECIPIENTS);
         return 0;
     }
 
@@ -337,7 +322,7 @@ int EncryptMessage(HWND window, LPARAM, SmimeResult* result)
     CRYPT_ENCRYPT_MESSAGE_PARA para;
     memset(&para, 0, sizeof para);
     para.cbSize = sizeof para;
-    para.dwMsgEncodingType = OUTGOING_ENCODING;
+    para.dwMsgEncodingType = MESSAGE_ENCODING;
     if (!ChooseAlgorithm(&job, &para))
         return 0;
 
@@ -359,17 +344,4 @@ int EncryptMessage(HWND window, LPARAM, SmimeResult* result)
         return 0;
     result->flags |= SR_ENCRYPTED;
     return 1;
-}
-
-void WINAPI OnEncryptCommand(HWND window, LPARAM value)
-{
-    try {
-        SmimeResult result;
-        memset(&result, 0, sizeof result);
-        if (EncryptMessage(window, value, &result) == 1)
-            ShowReport(std::string(RECIPIENTS_LABEL "\n") + result.certText);
-    } catch (...) {
-        ShowMessage(MSG_OUT_OF_MEMORY);
-    }
-    StampPluginHeader(window);
 }

@@ -2,7 +2,6 @@
 
 #include <windows.h>
 
-#include "incoming/smime_result.h"
+#include "common/smime_result.h"
 
 int EncryptMessage(HWND window, LPARAM value, SmimeResult* result);
-void WINAPI OnEncryptCommand(HWND window, LPARAM value);

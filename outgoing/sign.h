@@ -2,7 +2,7 @@
 
 #include <windows.h>
 
-#include "incoming/smime_result.h"
+#include "common/smime_result.h"
 
 class MimePart;
 
@@ -10,6 +10,3 @@ int SignDetached(HWND window, LPARAM value, SmimeResult* result);
 char* BuildSignedFirstPart(const char* source);
 MimePart* BuildSignedOuterPart(const char* source, const char* kind, const char* boundary);
 int SignOpaque(HWND window, LPARAM value, SmimeResult* result);
-
-void WINAPI OnSignCommand(HWND window, LPARAM value);
-void WINAPI OnSignEncryptCommand(HWND window, LPARAM value);

@@ -8,10 +8,12 @@
 #include <random>
 #include <string>
 
-#include "host/host_api.h"
-#include "host/messages.h"
+#include "common/host_api.h"
+#include "common/messages.h"
 #include "mime/mime_part.h"
-#include "outgoing/outgoing_common.h"
+#include "outgoing/composer.h"
+#include "outgoing/pkcs7_mime.h"
+#include "outgoing/signer.h"
 #include "outgoing/sign.h"
 #include "settings/settings.h"
 
@@ -137,7 +139,7 @@ int SignDetached(HWND window, LPARAM, SmimeResult* result)
 {
     LPSTR source = g_host.CompGetSource(window);
     if (source == NULL) {
-        ShowMessage(MSG_NO_SOURCE);
+        ShowMessage(TEXT_NO_SOURCE);
         return 0;
     }
     int done = 0;

@@ -2,10 +2,12 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "host/host_api.h"
-#include "host/messages.h"
+#include "common/host_api.h"
+#include "common/messages.h"
 #include "mime/mime_part.h"
-#include "outgoing/outgoing_common.h"
+#include "outgoing/composer.h"
+#include "outgoing/pkcs7_mime.h"
+#include "outgoing/signer.h"
 #include "outgoing/sign.h"
 
 namespace {
@@ -18,7 +20,7 @@ int SignOpaque(HWND window, LPARAM, SmimeResult* result)
 {
     LPSTR source = g_host.CompGetSource(window);
     if (source == NULL) {
-        ShowMessage(MSG_NO_SOURCE);
+        ShowMessage(TEXT_NO_SOURCE);
         return 0;
     }
     int done = 0;
@@ -31,7 +33,7 @@ int SignOpaque(HWND window, LPARAM, SmimeResult* result)
 
     // Only the headers are kept; the body is replaced by the signed data.
     if (!ParseHeaders(&part, source)) {
-        ShowMessage(MSG_OUT_OF_MEMORY);
+        ShowMessage(TEXT_OUT_OF_MEMORY);
         goto end;
     }
 

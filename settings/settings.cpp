@@ -3,6 +3,8 @@
 #include <stddef.h>
 #include <string.h>
 
+#include "common/text.h"
+
 Settings g_settings;
 char g_settingsPath[MAX_PATH];
 
@@ -83,8 +85,7 @@ SaveResult SaveSettings(const Settings& next)
     }
     for (const SettingKey& key : kKeys) {
         char* value = ValueOf(g_settings, key);
-        strncpy(value, ValueOf(next, key), SETTING_SIZE - 1);
-        value[SETTING_SIZE - 1] = '\0';
+        CopyText(value, SETTING_SIZE, ValueOf(next, key));
     }
     return SAVE_DONE;
 }

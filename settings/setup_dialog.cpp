@@ -7,15 +7,12 @@
 #include <wincrypt.h>
 
 #include "certs/cert_select.h"
-#include "host/entry.h"
-#include "host/messages.h"
+#include "common/messages.h"
+#include "common/module.h"
 #include "resources/resource.h"
 #include "settings/settings.h"
 
 namespace {
-
-// The certificate lists' item for an empty setting: find the certificate by the From address.
-const char kFromItem[] = "From: ヘッダーを元に検索";
 
 const char* const kEncAlgs[] = {"RC2(40bit)", "DES", "RC2(128bit)", "3DES", "AES(128bit)", "AES(256bit)"};
 const int kEncAlgCount = sizeof kEncAlgs / sizeof kEncAlgs[0];
@@ -27,10 +24,10 @@ const char* const kHashOids[] = {"1.3.14.3.2.26", "1.2.840.113549.2.5", "2.16.84
 const int kHashCount = sizeof kHashItems / sizeof kHashItems[0];
 
 const char* const kBehaviorItems[] = {
-    "メッセージ選択時に自動検証",
-    "メッセージ選択時にポップアップで通知",
-    "メッセージに追加する形で通知 (ただしクリアテキスト署名されたメッセージの場合は何もしない)",
-    "何もしない",
+    TEXT_BEHAVIOR_AUTO_VERIFY,
+    TEXT_BEHAVIOR_POPUP,
+    TEXT_BEHAVIOR_ADD_NOTICE,
+    TEXT_BEHAVIOR_NOTHING,
 };
 const char* const kBehaviorValues[] = {"AutoVerify", "Popup", "AddNotice", "Nothing"};
 
@@ -71,7 +68,7 @@ bool FillCertificateList(HWND dialog, int list, BYTE usage, const char* stored)
 {
     HCERTSTORE store = CertOpenSystemStoreA(0, "MY");
     if (store == NULL) {
-        ShowMessage("ルート証明書ストアを開けません");
+        ShowMessage(TEXT_STORE_NOT_OPENED);
         return false;
     }
     PCCERT_CONTEXT cert = NULL;
@@ -82,7 +79,7 @@ bool FillCertificateList(HWND dialog, int list, BYTE usage, const char* stored)
         if (GetSubjectString(cert, subject) >= 2)
             ListMessage(dialog, list, CB_ADDSTRING, 0, subject);
     }
-    SelectExactItem(dialog, list, stored[0] != '\0' ? stored : kFromItem);
+    SelectExactItem(dialog, list, stored[0] != '\0' ? stored : TEXT_FROM_ITEM);
     CertFreeCertificateContext(cert);
     CertCloseStore(store, CERT_CLOSE_STORE_CHECK_FLAG);
     return true;
@@ -111,9 +108,9 @@ BOOL InitDialog(HWND dialog)
     if (encAlg >= 0)
         SendDlgItemMessageA(dialog, IDC_ENC_ALG, CB_SETCURSEL, (WPARAM)encAlg, 0);
     else
-        ShowMessage("????? unknown encryption algorithm!");
+        ShowMessage(TEXT_UNKNOWN_ENCRYPTION_ALGORITHM);
 
-    ListMessage(dialog, IDC_ENC_CERT, CB_INSERTSTRING, 0, kFromItem);
+    ListMessage(dialog, IDC_ENC_CERT, CB_INSERTSTRING, 0, TEXT_FROM_ITEM);
     if (!FillCertificateList(dialog, IDC_ENC_CERT, CERT_KEY_ENCIPHERMENT_KEY_USAGE, g_settings.encCert))
         return FALSE;
     g_filled = FILLED_ENC_CERT;
@@ -123,7 +120,7 @@ BOOL InitDialog(HWND dialog)
         if (strcmp(g_settings.signHashOID, kHashOids[i]) == 0)
             SendDlgItemMessageA(dialog, IDC_HASH_ALG, CB_SETCURSEL, (WPARAM)i, 0);
 
-    ListMessage(dialog, IDC_SIGN_CERT, CB_ADDSTRING, 0, kFromItem);
+    ListMessage(dialog, IDC_SIGN_CERT, CB_ADDSTRING, 0, TEXT_FROM_ITEM);
     if (!FillCertificateList(dialog, IDC_SIGN_CERT, CERT_DIGITAL_SIGNATURE_KEY_USAGE, g_settings.signCert))
         return FALSE;
     g_filled = FILLED_ALL;
@@ -161,7 +158,7 @@ void SelectedText(HWND dialog, int list, char* text)
 void CertificateChoice(HWND dialog, int list, char* setting)
 {
     SelectedText(dialog, list, setting);
-    if (strcmp(setting, kFromItem) == 0)
+    if (strcmp(setting, TEXT_FROM_ITEM) == 0)
         setting[0] = '\0';
 }
 
@@ -181,11 +178,11 @@ bool HasSelection(HWND dialog, int list)
 void SaveAndClose(HWND dialog)
 {
     if (!HasSelection(dialog, IDC_ENC_ALG)) {
-        ShowMessage("暗号化アルゴリズムを選んでください");
+        ShowMessage(TEXT_CHOOSE_ENCRYPTION_ALGORITHM);
         return;
     }
     if (g_filled >= FILLED_ENC_CERT && !HasSelection(dialog, IDC_HASH_ALG)) {
-        ShowMessage("署名時ハッシュアルゴリズムを選んでください");
+        ShowMessage(TEXT_CHOOSE_HASH_ALGORITHM);
         return;
     }
     Settings next = g_settings;
@@ -213,11 +210,11 @@ void SaveAndClose(HWND dialog)
         EndDialog(dialog, IDOK);
         return;
     case SAVE_NO_PATH:
-        ShowMessage("プラグインのパスが長すぎるため、設定を保存できません (260 バイトまで)");
+        ShowMessage(TEXT_SETTINGS_PATH_TOO_LONG);
         return;
     case SAVE_WRITE_FAILED: {
         char text[SETTING_SIZE];
-        wsprintfA(text, "設定ファイルに書き込めません。設定は変更されていません\n%s", g_settingsPath);
+        wsprintfA(text, TEXT_SETTINGS_NOT_WRITTEN, g_settingsPath);
         ShowMessage(text);
         return;
     }

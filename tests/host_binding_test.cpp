@@ -3,7 +3,7 @@
 
 #include <zplatform.h>
 
-#include "host/host_api.h"
+#include "common/host_api.h"
 #include "support/test_support.h"
 
 class HostBindingTest : public PluginFixture {};

@@ -7,7 +7,7 @@
 
 #include <gtest/gtest.h>
 
-#include "incoming/decrypt_verify.h"
+#include "incoming/layer_message.h"
 #include "incoming/verify_report.h"
 #include "mime/mime_part.h"
 

@@ -434,24 +434,6 @@ TEST(MimePartTest, FindNoCase)
     EXPECT_STREQ(FindNoCase("a\r\n\r\nb", "\r\n\r\n"), "\r\n\r\nb");
 }
 
-TEST(MimePartTest, ReadLineStoresOneLineFeed)
-{
-    const char* text = "ab\r\ncd\ref\ngh";
-    const char* p = text;
-    char buffer[8];
-    EXPECT_EQ(ReadLine(&p, buffer, sizeof buffer), 3);
-    EXPECT_STREQ(buffer, "ab\n");
-    EXPECT_EQ(ReadLine(&p, buffer, sizeof buffer), 3);
-    EXPECT_STREQ(buffer, "cd\n");
-    EXPECT_EQ(ReadLine(&p, buffer, 3), 2);  // full buffer: the line end stays unread
-    EXPECT_STREQ(buffer, "ef");
-    EXPECT_EQ(ReadLine(&p, buffer, sizeof buffer), 1);
-    EXPECT_EQ(ReadLine(&p, buffer, sizeof buffer), 2);
-    EXPECT_STREQ(buffer, "gh");
-    EXPECT_EQ(*p, '\0');
-    EXPECT_EQ(ReadLine(&p, buffer, sizeof buffer), 0);
-}
-
 TEST(MimePartTest, ParseParameterReadsNamesAndValuesInPlace)
 {
     char text[] = " ;name=value; q = \"a;b\" ;last=\"open";

@@ -4,7 +4,7 @@
 #include <windows.h>
 #include <wincrypt.h>
 
-#include "host/messages.h"
+#include "common/messages.h"
 #include "support/test_support.h"
 
 TEST(PlatformModuleTest, LoadLibraryOfMissingFileFails)

@@ -10,7 +10,7 @@
 
 #include <windows.h>
 
-#include "host/host_api.h"
+#include "common/host_api.h"
 #include "host/plugin_interface.h"
 
 // The two windows the host offers: the main window and one composition window.

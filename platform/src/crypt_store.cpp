@@ -1,54 +1,19 @@
-// Certificate stores: in-memory stores and the current user's system stores.
-//
-// A system store is a folder under $XDG_DATA_HOME/zsmime/stores/ (by default
-// ~/.local/share/zsmime/stores/) named after the store ("MY", "CA", "Root",
-// "AddressBook", or any other name given). Each certificate is a DER file
-// named after its SHA-1 thumbprint ("<HEX>.cer"). In "MY" a certificate's
-// private key lies beside it as "<HEX>.key" (PKCS #8 PEM, mode 0600).
-//
-// Store order is the order in which certificates were added: the file
-// "index" lists the thumbprints one per line, appended on every add.
-// Certificate files that the index does not name (copied in by hand) follow
-// in file-name order. A store handle reads the folder when it is opened and
-// writes every change through at once.
-#include <dirent.h>
-#include <errno.h>
-#include <fcntl.h>
-#include <stdio.h>
-#include <stdlib.h>
+// Certificate stores: in-memory stores and the current user's system stores,
+// as crypt32 keeps them: store order, add dispositions, deletion while
+// callers still hold a context, enumeration and search. How a system store
+// lies on disk is crypt_store_files.cpp's.
 #include <string.h>
-#include <strings.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <map>
-#include <set>
 
-#include <openssl/pem.h>
 #include <openssl/err.h>
 #include <openssl/sha.h>
 #include <openssl/x509v3.h>
 
-#include "fault_injection.h"
-#include "crypt_cert.h"
+#include "crypt_store.h"
 #include "der_reader.h"
 
-struct CertStoreImpl {
-    std::string dir;                      // the folder of a system store; empty in memory
-    bool personal = false;                // "MY": private keys are persisted
-    std::vector<CertContextImpl*> certs;  // the store's own references, in store order
-    // Deleted contexts that callers still hold stay in `certs` as tombstones,
-    // so that an enumeration can go on from one of them, as on Windows.
-    std::set<const CertContextImpl*> deleted;
-    std::map<const CertContextImpl*, std::string> files;  // file name of each, when persisted
-    int externalRefs = 0;                 // references to its contexts held by callers
-    bool closed = false;
-};
-
 namespace {
-
-const char* const kKnownStores[] = {"MY", "CA", "Root", "AddressBook"};
 
 std::set<CertStoreImpl*>& LiveStores()
 {
@@ -67,244 +32,6 @@ CertStoreImpl* OpenStoreFromHandle(HCERTSTORE handle, bool reading = false)
         return nullptr;
     }
     return store;
-}
-
-std::string StoresRoot()
-{
-    const char* data = getenv("XDG_DATA_HOME");
-    std::string base;
-    if (data != nullptr && data[0] == '/') {
-        base = data;
-    } else {
-        const char* home = getenv("HOME");
-        if (home == nullptr || home[0] == '\0')
-            return "";
-        base = std::string(home) + "/.local/share";
-    }
-    return base + "/zsmime/stores";
-}
-
-bool MakeDirs(const std::string& path)
-{
-    std::string partial;
-    size_t pos = 0;
-    while (pos != std::string::npos) {
-        pos = path.find('/', pos + 1);
-        partial = path.substr(0, pos);
-        if (mkdir(partial.c_str(), 0700) != 0 && errno != EEXIST)
-            return false;
-    }
-    struct stat st;
-    return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
-
-// Store names compare without regard to case, as on Windows.
-std::string FolderName(const std::string& root, const std::string& name)
-{
-    for (const char* known : kKnownStores)
-        if (strcasecmp(known, name.c_str()) == 0)
-            return known;
-    DIR* dir = opendir(root.c_str());
-    std::string found = name;
-    if (dir != nullptr) {
-        while (struct dirent* entry = readdir(dir))
-            if (strcasecmp(entry->d_name, name.c_str()) == 0) {
-                found = entry->d_name;
-                break;
-            }
-        closedir(dir);
-    }
-    return found;
-}
-
-bool ValidStoreName(const char* name)
-{
-    if (name == nullptr || name[0] == '\0' || name[0] == '.')
-        return false;
-    return strchr(name, '/') == nullptr;
-}
-
-bool ReadBytes(const std::string& path, std::vector<BYTE>* bytes)
-{
-    FILE* f = fopen(path.c_str(), "rb");
-    if (f == nullptr)
-        return false;
-    bytes->clear();
-    BYTE chunk[8192];
-    size_t n;
-    while ((n = fread(chunk, 1, sizeof chunk, f)) > 0)
-        bytes->insert(bytes->end(), chunk, chunk + n);
-    fclose(f);
-    return true;
-}
-
-// Writes a file as a whole: a temporary file renamed into place.
-bool WriteWhole(const std::string& path, const void* data, size_t size, mode_t mode)
-{
-    std::string temp = path + ".tmp" + std::to_string(getpid());
-    int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC, mode);
-    if (fd < 0)
-        return false;
-    const char* p = static_cast<const char*>(data);
-    size_t left = size;
-    while (left > 0) {
-        ssize_t n = write(fd, p, left);
-        if (n <= 0) {
-            close(fd);
-            unlink(temp.c_str());
-            return false;
-        }
-        p += n;
-        left -= (size_t)n;
-    }
-    if (close(fd) != 0 || rename(temp.c_str(), path.c_str()) != 0) {
-        unlink(temp.c_str());
-        return false;
-    }
-    return true;
-}
-
-std::vector<std::string> ReadIndex(const std::string& dir)
-{
-    std::vector<std::string> names;
-    std::vector<BYTE> bytes;
-    if (!ReadBytes(dir + "/index", &bytes))
-        return names;
-    std::string line;
-    for (BYTE b : bytes) {
-        if (b == '\n') {
-            if (!line.empty())
-                names.push_back(line);
-            line.clear();
-        } else if (b != '\r') {
-            line += (char)b;
-        }
-    }
-    if (!line.empty())
-        names.push_back(line);
-    return names;
-}
-
-bool AppendIndex(const std::string& dir, const std::string& thumbprint)
-{
-    int fd = open((dir + "/index").c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
-    if (fd < 0)
-        return false;
-    std::string line = thumbprint + "\n";
-    bool ok = write(fd, line.data(), line.size()) == (ssize_t)line.size();
-    return close(fd) == 0 && ok;
-}
-
-// Takes a certificate out of the index as it is on disk now, so that what
-// other handles (or processes) added since this one was opened stays listed.
-bool DropFromIndex(const std::string& dir, const std::string& thumbprint)
-{
-    std::string text;
-    for (const std::string& line : ReadIndex(dir))
-        if (line != thumbprint)
-            text += line + "\n";
-    return WriteWhole(dir + "/index", text.data(), text.size(), 0600);
-}
-
-void AdoptIntoStore(CertStoreImpl* store, CertContextImpl* impl)
-{
-    impl->store = store;
-    impl->context.hCertStore = store;
-    store->certs.push_back(impl);
-}
-
-CertContextImpl* FindByThumbprint(CertStoreImpl* store, const std::string& thumbprint)
-{
-    for (CertContextImpl* impl : store->certs)
-        if (impl->data->thumbprint == thumbprint && store->deleted.count(impl) == 0)
-            return impl;
-    return nullptr;
-}
-
-void LoadFolder(CertStoreImpl* store)
-{
-    std::vector<std::string> order;
-    std::set<std::string> listed;
-    for (const std::string& thumbprint : ReadIndex(store->dir)) {
-        std::string file = thumbprint + ".cer";
-        if (listed.insert(file).second)
-            order.push_back(file);
-    }
-    std::vector<std::string> unlisted;
-    if (DIR* dir = opendir(store->dir.c_str())) {
-        while (struct dirent* entry = readdir(dir)) {
-            std::string name = entry->d_name;
-            if (name.size() > 4 && name.compare(name.size() - 4, 4, ".cer") == 0 &&
-                listed.count(name) == 0)
-                unlisted.push_back(name);
-        }
-        closedir(dir);
-    }
-    std::sort(unlisted.begin(), unlisted.end());
-    order.insert(order.end(), unlisted.begin(), unlisted.end());
-
-    for (const std::string& file : order) {
-        std::vector<BYTE> bytes;
-        if (!ReadBytes(store->dir + "/" + file, &bytes))
-            continue;  // named by the index but gone
-        CertContextImpl* impl = ContextFromEncoded(bytes.data(), (DWORD)bytes.size());
-        if (impl == nullptr)
-            continue;  // not a certificate: ignored, as an unreadable entry
-        if (FindByThumbprint(store, impl->data->thumbprint) != nullptr) {
-            DestroyContext(impl);
-            continue;
-        }
-        AdoptIntoStore(store, impl);
-        store->files[impl] = file;
-    }
-}
-
-std::string FileOf(CertStoreImpl* store, const CertContextImpl* impl)
-{
-    auto it = store->files.find(impl);
-    return it != store->files.end() ? it->second : impl->data->thumbprint + ".cer";
-}
-
-std::string KeyFileOf(CertStoreImpl* store, const CertContextImpl* impl)
-{
-    return store->dir + "/" + impl->data->thumbprint + ".key";
-}
-
-bool WriteKeyFile(CertStoreImpl* store, const CertContextImpl* impl, EVP_PKEY* key)
-{
-    BIO* bio = BIO_new(BIO_s_mem());
-    if (bio == nullptr)
-        return false;
-    bool ok = PEM_write_bio_PrivateKey(bio, key, nullptr, nullptr, 0, nullptr, nullptr) == 1;
-    char* pem = nullptr;
-    long length = BIO_get_mem_data(bio, &pem);
-    ok = ok && WriteWhole(KeyFileOf(store, impl), pem, (size_t)length, 0600);
-    BIO_free(bio);
-    return ok;
-}
-
-// Writes a newly added certificate (and, in "MY", its key) to the folder.
-bool PersistAdded(CertStoreImpl* store, CertContextImpl* impl)
-{
-    if (store->dir.empty())
-        return true;
-    const std::string file = impl->data->thumbprint + ".cer";
-    store->files[impl] = file;
-    if (!WriteWhole(store->dir + "/" + file, impl->data->encoded.data(), impl->data->encoded.size(),
-                    0644))
-        return false;
-    if (store->personal && impl->privateKey != nullptr && !WriteKeyFile(store, impl, impl->privateKey))
-        return false;
-    return AppendIndex(store->dir, impl->data->thumbprint);
-}
-
-void RemoveFiles(CertStoreImpl* store, const CertContextImpl* impl)
-{
-    if (store->dir.empty())
-        return;
-    unlink((store->dir + "/" + FileOf(store, impl)).c_str());
-    if (store->personal)
-        unlink(KeyFileOf(store, impl).c_str());
 }
 
 // Takes a context out of the store's list (the caller's references stay valid).
@@ -509,6 +236,21 @@ BOOL AddContext(CertStoreImpl* store, CertContextImpl* source, DWORD disposition
 
 }  // namespace
 
+void AdoptIntoStore(CertStoreImpl* store, CertContextImpl* impl)
+{
+    impl->store = store;
+    impl->context.hCertStore = store;
+    store->certs.push_back(impl);
+}
+
+CertContextImpl* FindByThumbprint(CertStoreImpl* store, const std::string& thumbprint)
+{
+    for (CertContextImpl* impl : store->certs)
+        if (impl->data->thumbprint == thumbprint && store->deleted.count(impl) == 0)
+            return impl;
+    return nullptr;
+}
+
 void StoreExternalRefStarted(CertStoreImpl* store)
 {
     ++store->externalRefs;
@@ -551,25 +293,14 @@ extern "C" {
 
 HCERTSTORE WINAPI CertOpenSystemStoreA(HCRYPTPROV_LEGACY hProv, LPCSTR szSubsystemProtocol)
 {
-    if (!ValidStoreName(szSubsystemProtocol)) {
-        SetLastError(E_INVALIDARG);
+    bool personal = false;
+    std::string dir = OpenSystemStoreFolder(szSubsystemProtocol, &personal);
+    if (dir.empty())
         return nullptr;
-    }
-    std::string root = StoresRoot();
-    if (root.empty() || FailureDue("CertOpenSystemStoreA")) {
-        SetLastError(ERROR_FILE_NOT_FOUND);
-        return nullptr;
-    }
-    std::string folder = FolderName(root, szSubsystemProtocol);
-    std::string dir = root + "/" + folder;
-    if (!MakeDirs(dir)) {
-        SetLastError(errno == EACCES ? ERROR_ACCESS_DENIED : ERROR_FILE_NOT_FOUND);
-        return nullptr;
-    }
     std::lock_guard<std::recursive_mutex> guard(CryptLock());
     CertStoreImpl* store = new CertStoreImpl();
     store->dir = dir;
-    store->personal = folder == "MY";
+    store->personal = personal;
     LiveStores().insert(store);
     LoadFolder(store);
     return store;

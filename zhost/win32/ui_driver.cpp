@@ -10,7 +10,7 @@
 #include <windows.h>
 
 #include "zhost/zhost.h"
-#include "zplatform.h"
+#include <zplatform.h>
 
 namespace {
 

@@ -1,12 +1,14 @@
-// The two signing commands of the composition window.
+// The commands of the composition window: encrypt, sign, sign and encrypt.
 #include <string.h>
 
 #include <string>
 
-#include "host/host_api.h"
-#include "host/messages.h"
+#include "common/host_api.h"
+#include "common/messages.h"
+#include "outgoing/commands.h"
+#include "outgoing/composer.h"
 #include "outgoing/encrypt.h"
-#include "outgoing/outgoing_common.h"
+#include "outgoing/report.h"
 #include "outgoing/sign.h"
 #include "settings/settings.h"
 
@@ -22,15 +24,28 @@ int RunSigningForm(HWND window, LPARAM value, SmimeResult* result)
 
 }  // namespace
 
+void WINAPI OnEncryptCommand(HWND window, LPARAM value)
+{
+    try {
+        SmimeResult result;
+        memset(&result, 0, sizeof result);
+        if (EncryptMessage(window, value, &result) == 1)
+            ShowReport(std::string(TEXT_RECIPIENTS) + "\n" + result.certText);
+    } catch (...) {
+        ShowMessage(TEXT_OUT_OF_MEMORY);
+    }
+    StampPluginHeader(window);
+}
+
 void WINAPI OnSignCommand(HWND window, LPARAM value)
 {
     try {
         SmimeResult result;
         memset(&result, 0, sizeof result);
         if (RunSigningForm(window, value, &result) == 1)
-            ShowReport(std::string(SIGNER_LABEL "\n") + result.signerName);
+            ShowReport(std::string(TEXT_SIGNER) + "\n" + result.signerName);
     } catch (...) {
-        ShowMessage(MSG_OUT_OF_MEMORY);
+        ShowMessage(TEXT_OUT_OF_MEMORY);
     }
     StampPluginHeader(window);
 }
@@ -45,11 +60,11 @@ void WINAPI OnSignEncryptCommand(HWND window, LPARAM value)
         memset(&result, 0, sizeof result);
         if (RunSigningForm(window, value, &result) == 1 && EncryptMessage(window, value, &result) == 1) {
             done = true;
-            ShowReport(std::string(RECIPIENTS_LABEL "\n") + result.certText + "\n\n" SIGNER_LABEL "\n" +
+            ShowReport(std::string(TEXT_RECIPIENTS) + "\n" + result.certText + "\n\n" + TEXT_SIGNER + "\n" +
                        result.signerName);
         }
     } catch (...) {
-        ShowMessage(MSG_OUT_OF_MEMORY);
+        ShowMessage(TEXT_OUT_OF_MEMORY);
     }
     if (!done && saved != NULL)
         g_host.CompSetSource(window, saved);

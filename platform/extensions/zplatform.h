@@ -1,5 +1,8 @@
-// Extensions of the POSIX platform layer that have no Windows counterpart:
-// the headless user-interface driver that zhost and the tests install.
+// What zhost and the tests add to the Windows API: hooks for the driver that
+// answers message boxes and plays a dialog as a user would. The POSIX platform
+// layer implements them over its headless user interface; zhost's Windows
+// build implements them over user32 (zhost/win32/). The module resources
+// below exist on POSIX only.
 #pragma once
 
 #include <windows.h>
@@ -8,23 +11,27 @@
 extern "C" {
 #endif
 
-// Receives every message box; returns the button pressed (IDOK, IDYES, IDNO, ...).
+// Receives every message box; returns the button to press (IDOK, IDYES, IDNO, ...).
 typedef int (*ZMessageBoxHandler)(void* context, HWND owner, LPCSTR text, LPCSTR caption,
                                   UINT type);
 
-// Receives every modal dialog after WM_INITDIALOG; it plays the user's actions
-// (WM_COMMAND messages to the procedure) until the procedure calls EndDialog.
-// Returns nothing; when it returns without EndDialog, the dialog is cancelled.
+// Receives every modal dialog once it is initialised (on POSIX after
+// WM_INITDIALOG; under user32 once it is shown) and plays the user's actions
+// (on POSIX WM_COMMAND messages to the procedure; under user32 real clicks and
+// selections) until the dialog ends. When it returns and the dialog is still
+// open, the dialog is cancelled.
 typedef void (*ZDialogHandler)(void* context, HWND dialog);
 
 void ZPlatformSetMessageBoxHandler(ZMessageBoxHandler handler, void* context);
 void ZPlatformSetDialogHandler(ZDialogHandler handler, void* context);
 
 // Whether EndDialog has closed the dialog (it stays readable until the driver
-// returns); the value given to EndDialog goes to result when not null.
+// returns). result, when not null, receives on POSIX the value given to
+// EndDialog; user32 keeps that value to itself, so there it is the button
+// whose click ended the dialog: IDOK or IDCANCEL.
 BOOL ZPlatformDialogEnded(HWND dialog, INT_PTR* result);
 
-// The value DialogBoxParamA returned for the last modal dialog that ended.
+// That value for the last modal dialog that ended; 0 when none has.
 INT_PTR ZPlatformLastDialogResult(void);
 
 // A module's resources. The Windows build has a resource section; on POSIX the

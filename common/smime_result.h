@@ -3,6 +3,8 @@
 
 #include <windows.h>
 
+#include "common/text.h"
+
 enum {
     SR_SIGNATURE_VALID = 0x01,
     SR_SIGNER_CURRENT = 0x02,
@@ -25,5 +27,4 @@ struct SmimeResult {
 };
 
 // Copies text into a fixed field, cut to the field's size less the terminator.
-void SetResultText(char* field, size_t fieldSize, const char* text);
-#define SET_RESULT_TEXT(field, text) SetResultText((field), sizeof(field), (text))
+#define SET_RESULT_TEXT(field, text) CopyText((field), sizeof(field), (text))

@@ -1,10 +1,8 @@
-#include "host/messages.h"
-
-const char PLUGIN_VERSION[] = "v0.9.2 build at " __DATE__ " " __TIME__;
+#include "common/messages.h"
 
 void ShowMessage(LPCSTR text)
 {
-    MessageBoxA(NULL, text, MESSAGE_CAPTION, MB_TOPMOST | MB_ICONINFORMATION);
+    MessageBoxA(NULL, text, TEXT_MESSAGE_CAPTION, MB_TOPMOST | MB_ICONINFORMATION);
 }
 
 LPCSTR LastErrorText()

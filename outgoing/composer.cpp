@@ -1,0 +1,72 @@
+// The composition window's text and headers.
+#include "outgoing/composer.h"
+
+#include <stdlib.h>
+#include <string.h>
+
+#include "common/host_api.h"
+#include "common/messages.h"
+#include "mime/mime_part.h"
+
+bool ParseHeaders(MimePart* part, const char* source)
+{
+    // The body is replaced whole, so it is not read at all.
+    const char* position = source;
+    ParseHeaderBlock(part, &position);
+    // A parse that ran out of memory leaves no lines at all.
+    if (source[0] != '\0' && part->headers.head == NULL)
+        return false;
+    const LineNode* tail = part->headers.tail;
+    if (tail != NULL && strcmp(tail->text, "\r\n") == 0)
+        return true;
+    return part->headers.Append("\r\n") != NULL;
+}
+
+bool ReplaceComposerText(HWND window, char* text)
+{
+    if (text == NULL) {
+        ShowMessage(TEXT_OUT_OF_MEMORY);
+        return false;
+    }
+    g_host.CompSetSource(window, text);
+    free(text);
+    return true;
+}
+
+char* SerializeWithBody(const MimePart& part, const char* const* pieces, size_t count)
+{
+    char* head = part.Serialize();
+    if (head == NULL)
+        return NULL;
+    size_t headLength = strlen(head);
+    size_t total = headLength;
+    for (size_t i = 0; i < count; ++i)
+        total += strlen(pieces[i]);
+    char* text = (char*)malloc(total + 1);
+    if (text != NULL) {
+        memcpy(text, head, headLength);
+        char* end = text + headLength;
+        for (size_t i = 0; i < count; ++i) {
+            size_t length = strlen(pieces[i]);
+            memcpy(end, pieces[i], length);
+            end += length;
+        }
+        *end = '\0';
+    }
+    free(head);
+    return text;
+}
+
+void ReadComposerHeader(HWND window, const char* name, char* buffer)
+{
+    memset(buffer, 0, HEADER_VALUE_SIZE);
+    g_host.CompGetSpecifiedHeader(window, name, buffer, HEADER_VALUE_SIZE);
+    buffer[HEADER_VALUE_SIZE - 1] = '\0';
+}
+
+void StampPluginHeader(HWND window)
+{
+    char value[HEADER_VALUE_SIZE];
+    wsprintfA(value, "%s %s", PLUGIN_NAME, PLUGIN_VERSION);
+    g_host.CompSetSpecifiedHeader(window, "X-SMIME-Plugin", value);
+}

@@ -1,0 +1,30 @@
+// The composition window's text and headers, as the outgoing commands read and write them.
+#pragma once
+
+#include <stddef.h>
+
+#include <windows.h>
+
+enum { HEADER_VALUE_SIZE = 1024 };
+
+class MimePart;
+
+// Reads the header lines of source into part, which keeps no body, lines
+// ending in the blank line (added when the message had none, so that a new
+// body never reads as a header). False when memory runs out.
+bool ParseHeaders(MimePart* part, const char* source);
+
+// The part's header lines followed by the pieces as its body, in one new text
+// (free()): the serialised part without copying a large body twice. Null when
+// memory runs out.
+char* SerializeWithBody(const MimePart& part, const char* const* pieces, size_t count);
+
+// Hands a new composer text to the host and frees it; a null text (memory ran
+// out) shows the message instead. True when the composer was written.
+bool ReplaceComposerText(HWND window, char* text);
+
+// Reads one composer header into a HEADER_VALUE_SIZE buffer, always terminated.
+void ReadComposerHeader(HWND window, const char* name, char* buffer);
+
+// Stamps the composer with "X-SMIME-Plugin: <name> <version>".
+void StampPluginHeader(HWND window);

@@ -1,0 +1,27 @@
+// The signer's certificate and the signing call, shared by both signing forms.
+#pragma once
+
+#include <windows.h>
+#include <wincrypt.h>
+
+#include "common/smime_result.h"
+
+// Closes a store with the check flag; a complaint goes to standard output.
+void CloseStoreChecked(HCERTSTORE store);
+
+// The signer's store and certificate, owned for one signing operation.
+struct Signer {
+    HCERTSTORE store = NULL;
+    PCCERT_CONTEXT cert = NULL;
+    ~Signer();
+};
+
+// Opens "MY", finds the signing certificate (signCert, else the From address),
+// names it, and leaves the name in result->signerName. Shows the failure
+// message and returns false when any step fails.
+bool OpenSigner(HWND window, SmimeResult* result, Signer* signer);
+
+// Signs data with the signer's certificate (detached or wrapping the data).
+// On success *blob is a new buffer (free()); failures show their messages.
+bool SignContent(PCCERT_CONTEXT cert, BOOL detached, const BYTE* data, DWORD size, BYTE** blob,
+                 DWORD* blobSize);

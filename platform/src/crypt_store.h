@@ -1,0 +1,45 @@
+// Internals of the certificate stores: the store record, shared by the store
+// semantics (crypt_store.cpp) and the files of the system stores
+// (crypt_store_files.cpp).
+#pragma once
+
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "crypt_cert.h"
+
+struct CertStoreImpl {
+    std::string dir;                      // the folder of a system store; empty in memory
+    bool personal = false;                // "MY": private keys are persisted
+    std::vector<CertContextImpl*> certs;  // the store's own references, in store order
+    // Deleted contexts that callers still hold stay in `certs` as tombstones,
+    // so that an enumeration can go on from one of them, as on Windows.
+    std::set<const CertContextImpl*> deleted;
+    std::map<const CertContextImpl*, std::string> files;  // file name of each, when persisted
+    int externalRefs = 0;                 // references to its contexts held by callers
+    bool closed = false;
+};
+
+// Store semantics that the file side builds on; the caller holds CryptLock().
+void AdoptIntoStore(CertStoreImpl* store, CertContextImpl* impl);
+// The listed (not deleted) context with that thumbprint, or null.
+CertContextImpl* FindByThumbprint(CertStoreImpl* store, const std::string& thumbprint);
+
+// The folder of the named system store, made when missing; "" with the last
+// error set when the name or the folder is not usable. *personal tells "MY".
+std::string OpenSystemStoreFolder(const char* name, bool* personal);
+// Reads the store's folder into it, in store order.
+void LoadFolder(CertStoreImpl* store);
+// Writes a newly added certificate (and, in "MY", its key) to the folder.
+// True at once for a memory store.
+bool PersistAdded(CertStoreImpl* store, CertContextImpl* impl);
+// Writes the private key file of a context of "MY".
+bool WriteKeyFile(CertStoreImpl* store, const CertContextImpl* impl, EVP_PKEY* key);
+// Removes the context's files (nothing for a memory store).
+void RemoveFiles(CertStoreImpl* store, const CertContextImpl* impl);
+// Takes a certificate out of the index as it is on disk now.
+bool DropFromIndex(const std::string& dir, const std::string& thumbprint);
+// The path of the context's private key file in the store's folder.
+std::string KeyFileOf(CertStoreImpl* store, const CertContextImpl* impl);
