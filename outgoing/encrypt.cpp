@@ -190,7 +190,7 @@ bool MakeAesParameters(EncryptJob* job, CRYPT_OBJID_BLOB* parameters)
         CryptReleaseContext(provider, 0);
     if (!made) {
         ShowLastErrorText();
-        ShowMessage(kEncryptionFailed);
+        ShowMessage(TEXT_ENCRYPTION_FAILED);
         return false;
     }
     job->ivParameter[0] = 0x04;
