@@ -27,7 +27,6 @@ int SignOpaque(HWND window, LPARAM, SmimeResult* result)
     MimePart part;
     Signer signer;
     BYTE* blob = NULL;
-    char* base64 = NULL;
     DWORD blobSize = 0;
     char* text = NULL;
 
@@ -44,16 +43,9 @@ int SignOpaque(HWND window, LPARAM, SmimeResult* result)
         goto end;
     g_host.Free(source);
     source = NULL;
-    base64 = EncodeBlob(blob, blobSize);
-    if (base64 == NULL)
-        goto end;
-    free(blob);
+    text = BuildPkcs7MimeText(&part, kSignedDataType, blob, blobSize);
     blob = NULL;
-
-    text = BuildPkcs7MimeText(&part, kSignedDataType, base64);
-    free(base64);
-    base64 = NULL;
-    if (!ReplaceComposerText(window, text))
+    if (text == NULL || !ReplaceComposerText(window, text))
         goto end;
     result->flags |= SR_SIGNED;
     done = 1;
@@ -61,7 +53,6 @@ int SignOpaque(HWND window, LPARAM, SmimeResult* result)
 end:
     if (source != NULL)
         g_host.Free(source);
-    free(base64);
     free(blob);
     return done;
 }
