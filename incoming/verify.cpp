@@ -26,11 +26,16 @@ static CRYPT_VERIFY_MESSAGE_PARA VerifyParameters()
     return para;
 }
 
-static void MarkVerified(PCCERT_CONTEXT signer, SmimeResult* result)
+// The signer's chain may go through certificates that only the message carries.
+static void MarkVerified(PCCERT_CONTEXT signer, const BYTE* der, DWORD derSize, SmimeResult* result)
 {
     result->flags |= SR_SIGNED | SR_SIGNATURE_VALID;
-    if (signer != NULL)
-        CheckVerifiedSigner(signer, result);
+    if (signer == NULL)
+        return;
+    HCERTSTORE carried = CryptGetMessageCertificates(MESSAGE_ENCODING, 0, 0, der, derSize);
+    CheckVerifiedSigner(signer, carried, result);
+    if (carried != NULL)
+        CertCloseStore(carried, 0);
 }
 
 char* VerifyOpaqueSignature(const char* source, SmimeResult* result)
@@ -59,7 +64,7 @@ char* VerifyOpaqueSignature(const char* source, SmimeResult* result)
         } else {
             content[contentSize] = '\0';
             verified = true;
-            MarkVerified(signer, result);
+            MarkVerified(signer, der, derSize, result);
         }
     }
 
@@ -160,7 +165,7 @@ char* VerifyDetachedSignature(const char* source, SmimeResult* result)
     PCCERT_CONTEXT signer = NULL;
     if (CryptVerifyDetachedMessageSignature(&para, 0, der, derSize, 1, pieces, pieceSizes,
                                             &signer)) {
-        MarkVerified(signer, result);
+        MarkVerified(signer, der, derSize, result);
     } else {
         ShowLastErrorText();
         ShowMessage(TEXT_VERIFICATION_FAILED);

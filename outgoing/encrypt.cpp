@@ -5,6 +5,8 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <memory>
+
 #include "certs/cert_select.h"
 #include "certs/trust.h"
 #include "common/encoding.h"
@@ -23,7 +25,7 @@ static_assert(sizeof(void*) != 4 || sizeof(CRYPT_ENCRYPT_MESSAGE_PARA) == 36, "e
 namespace {
 
 // The sender plus at most 32 addresses.
-enum { MAX_ADDRESSES = 32, RECIPIENT_LIST_SIZE = MAX_ADDRESSES + 1, ADDRESS_LIST_SIZE = 65536 };
+enum { MAX_ADDRESSES = 32, RECIPIENT_LIST_SIZE = MAX_ADDRESSES + 1 };
 
 const char kEnvelopedType[] = "application/x-pkcs7-mime;\n name=\"smime.p7m\";\n smime-type=enveloped-data\n";
 
@@ -66,19 +68,22 @@ void AppendCertLine(SmimeResult* result, const char* prefix, const char* subject
     AppendText(result->certText, sizeof result->certText, "\n");
 }
 
-// To, Cc and Bcc joined with ","; false when the user declines the Bcc question.
+// To, Cc and Bcc joined with ","; false when one is too long to be read whole
+// (after its message) or the user declines the Bcc question.
 bool ReadRecipientHeaders(HWND window, std::string* text)
 {
     static const char* const kNames[] = {"To", "Cc", "Bcc"};
     for (const char* name : kNames) {
-        char value[HEADER_VALUE_SIZE];
-        ReadComposerHeader(window, name, value);
-        if (value[0] == '\0')
+        std::unique_ptr<char, decltype(&free)> value(
+            ReadAddressHeader(window, name, TEXT_RECIPIENT_HEADER_TOO_LONG), &free);
+        if (value == NULL)
+            return false;
+        if (value.get()[0] == '\0')
             continue;
         if (strcmp(name, "Bcc") == 0 &&
             MessageBoxA(NULL, TEXT_BCC_QUESTION, TEXT_BCC_CAPTION, MB_TOPMOST | MB_ICONINFORMATION | MB_YESNO) != IDYES)
             return false;
-        *text += value;
+        *text += value.get();
         *text += ",";
     }
     return true;
@@ -111,10 +116,12 @@ bool AddOwnCertificate(EncryptJob* job, SmimeResult* result)
         cert = FindCertBySubject(job->my, g_settings.encCert, CERT_KEY_ENCIPHERMENT_KEY_USAGE,
                                   PREFER_PRIVATE_KEY);
     } else {
-        char from[HEADER_VALUE_SIZE];
+        char* from = ReadAddressHeader(job->window, "From", TEXT_SENDER_HEADER_TOO_LONG);
+        if (from == NULL)
+            return false;
         char address[ADDRESS_SIZE];
-        ReadComposerHeader(job->window, "From", from);
         ExtractAddress(address, from);
+        free(from);
         cert = FindCertByEmail(job->my, address, CERT_KEY_ENCIPHERMENT_KEY_USAGE, PREFER_PRIVATE_KEY);
     }
     if (cert == NULL) {
@@ -268,7 +275,8 @@ int EncryptMessage(HWND window, LPARAM, SmimeResult* result)
     }
     recipients.erase(recipients.size() - 1);  // the trailing comma
 
-    job.addresses = (char*)calloc(ADDRESS_LIST_SIZE, 1);
+    // The bare addresses never take more room than the values they come from.
+    job.addresses = (char*)calloc(recipients.size() + 1, 1);
     job.scratch = (SmimeResult*)calloc(1, sizeof(SmimeResult));
     if (job.addresses == NULL || job.scratch == NULL) {
         ShowMessage(TEXT_OUT_OF_MEMORY);
@@ -299,8 +307,6 @@ int EncryptMessage(HWND window, LPARAM, SmimeResult* result)
     DWORD blobSize = 0;
     if (!EncryptSource(&job, para, &blobSize))
         return 0;
-    g_host.Free(job.source);  // not needed again; a large message stands in memory once less
-    job.source = NULL;
     char* text = BuildPkcs7MimeText(&job.part, kEnvelopedType, job.blob, blobSize);
     job.blob = NULL;
     if (text == NULL || !ReplaceComposerText(window, text))

@@ -6,11 +6,17 @@
 
 #include "common/messages.h"
 #include "mime/base64.h"
+#include "mime/header_fields.h"
 #include "mime/mime_part.h"
 #include "outgoing/composer.h"
 
 char* BuildPkcs7MimeText(MimePart* part, const char* contentType, BYTE* blob, DWORD size)
 {
+    // Exactly one of each in the result, where the last of them stood.
+    static const char* const kReplaced[] = {"Content-Type", "Content-Transfer-Encoding", "Content-Disposition"};
+    for (const char* name : kReplaced)
+        KeepLastHeaderField(part, name);
+    EnsureMimeVersion(part);
     part->SetHeader("Content-Type", contentType);
     part->SetHeader("Content-Transfer-Encoding", "base64\n");
     part->SetHeader("Content-Disposition", "attachment;\n filename=\"smime.p7m\"\n");

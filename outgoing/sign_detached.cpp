@@ -10,7 +10,9 @@
 
 #include "common/host_api.h"
 #include "common/messages.h"
+#include "mime/header_fields.h"
 #include "mime/mime_part.h"
+#include "mime/transport_encoding.h"
 #include "outgoing/composer.h"
 #include "outgoing/pkcs7_mime.h"
 #include "outgoing/signer.h"
@@ -149,6 +151,10 @@ char* BuildSignedFirstPart(const char* source)
     ParsePacked(&part, &position);
     if (source[0] != '\0' && part.headers.head == NULL)
         return NULL;  // the parse ran out of memory
+    // Of repeated fields the last is the one the parser took the type from.
+    static const char* const kContentFields[] = {"Content-Type", "Content-Transfer-Encoding", "Content-Disposition"};
+    for (const char* name : kContentFields)
+        KeepLastHeaderField(&part, name);
     part.GetHeader("Content-Type", values.type, MIME_LINE_SIZE);
     part.GetHeader("Content-Transfer-Encoding", values.encoding, MIME_LINE_SIZE);
     part.GetHeader("Content-Disposition", values.disposition, MIME_LINE_SIZE);
@@ -162,6 +168,9 @@ char* BuildSignedFirstPart(const char* source)
         part.SetHeader("Content-Disposition", values.disposition);
     if (values.encoding[0] != '\0')
         part.SetHeader("Content-Transfer-Encoding", values.encoding);
+    // What is signed must be what arrives: nothing a relay would change.
+    if (!EncodeForTransport(&part))
+        return NULL;
     return part.Serialize();
 }
 
@@ -174,6 +183,9 @@ MimePart* BuildSignedOuterPart(const char* source, const char* kind, const char*
         delete part;
         return NULL;
     }
+    KeepLastHeaderField(part, "Content-Type");
+    KeepLastHeaderField(part, "Content-Transfer-Encoding");
+    EnsureMimeVersion(part);
     if (strcmp(kind, "DSIG") == 0) {
         std::string type = std::string("multipart/signed; protocol=\"application/x-pkcs7-signature\"; micalg=") +
                            MicalgName(g_settings.signHashOID) + "; boundary=\"" + boundary + "\"\r\n";
@@ -208,10 +220,6 @@ int SignDetached(HWND window, LPARAM, SmimeResult* result)
     firstPart = BuildSignedFirstPart(source);
     if (firstPart == NULL)
         goto end;
-    // The source is not needed past this point; a large message then stands
-    // in memory once less while it is signed.
-    g_host.Free(source);
-    source = NULL;
 
     if (!SignContent(signer.cert, TRUE, (const BYTE*)firstPart, (DWORD)strlen(firstPart), &blob, &blobSize))
         goto end;
@@ -229,10 +237,9 @@ int SignDetached(HWND window, LPARAM, SmimeResult* result)
     done = 1;
 
 end:
-    if (source != NULL)
-        g_host.Free(source);
     free(base64);
     free(blob);
     free(firstPart);
+    g_host.Free(source);
     return done;
 }

@@ -4,6 +4,7 @@
 
 #include "common/host_api.h"
 #include "common/messages.h"
+#include "mime/header_fields.h"
 #include "mime/mime_part.h"
 #include "outgoing/composer.h"
 #include "outgoing/pkcs7_mime.h"
@@ -29,6 +30,8 @@ int SignOpaque(HWND window, LPARAM, SmimeResult* result)
     BYTE* blob = NULL;
     DWORD blobSize = 0;
     char* text = NULL;
+    char* withoutBcc = NULL;
+    bool hasBcc = false;
 
     // Only the headers are kept; the body is replaced by the signed data.
     if (!ParseHeaders(&part, source)) {
@@ -38,11 +41,21 @@ int SignOpaque(HWND window, LPARAM, SmimeResult* result)
 
     if (!OpenSigner(window, result, &signer))
         goto end;
-    // The source exactly as the host gave it is what gets signed.
-    if (!SignContent(signer.cert, FALSE, (const BYTE*)source, (DWORD)strlen(source), &blob, &blobSize))
+    // The source as the host gave it is what gets signed, but for Bcc: every
+    // recipient can read the signed content, so it must not name the hidden
+    // ones. The composer keeps its Bcc for the host to send by.
+    withoutBcc = CopyWithoutHeaderField(source, "Bcc", &hasBcc);
+    if (hasBcc && withoutBcc == NULL) {
+        ShowMessage(TEXT_OUT_OF_MEMORY);
         goto end;
-    g_host.Free(source);
-    source = NULL;
+    }
+    {
+        const char* content = hasBcc ? withoutBcc : source;
+        if (!SignContent(signer.cert, FALSE, (const BYTE*)content, (DWORD)strlen(content), &blob, &blobSize))
+            goto end;
+    }
+    free(withoutBcc);
+    withoutBcc = NULL;
     text = BuildPkcs7MimeText(&part, kSignedDataType, blob, blobSize);
     blob = NULL;
     if (text == NULL || !ReplaceComposerText(window, text))
@@ -51,8 +64,8 @@ int SignOpaque(HWND window, LPARAM, SmimeResult* result)
     done = 1;
 
 end:
-    if (source != NULL)
-        g_host.Free(source);
+    free(withoutBcc);
     free(blob);
+    g_host.Free(source);
     return done;
 }

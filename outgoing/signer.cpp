@@ -45,10 +45,12 @@ bool OpenSigner(HWND window, SmimeResult* result, Signer* signer)
         signer->cert = FindCertBySubject(signer->store, g_settings.signCert, CERT_DIGITAL_SIGNATURE_KEY_USAGE,
                                          PREFER_PRIVATE_KEY);
     } else {
-        char from[HEADER_VALUE_SIZE];
+        char* from = ReadAddressHeader(window, "From", TEXT_SENDER_HEADER_TOO_LONG);
+        if (from == NULL)
+            return false;
         char address[ADDRESS_SIZE];
-        ReadComposerHeader(window, "From", from);
         ExtractAddress(address, from);
+        free(from);
         signer->cert = FindCertByEmail(signer->store, address, CERT_DIGITAL_SIGNATURE_KEY_USAGE, PREFER_PRIVATE_KEY);
     }
     if (signer->cert == NULL) {

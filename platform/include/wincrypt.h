@@ -492,6 +492,9 @@ BOOL WINAPI CryptVerifyMessageSignature(PCRYPT_VERIFY_MESSAGE_PARA pVerifyPara,
                                         DWORD dwSignerIndex, const BYTE* pbSignedBlob,
                                         DWORD cbSignedBlob, BYTE* pbDecoded, DWORD* pcbDecoded,
                                         PCCERT_CONTEXT* ppSignerCert);
+HCERTSTORE WINAPI CryptGetMessageCertificates(DWORD dwMsgAndCertEncodingType,
+                                              HCRYPTPROV_LEGACY hCryptProv, DWORD dwFlags,
+                                              const BYTE* pbSignedBlob, DWORD cbSignedBlob);
 BOOL WINAPI CryptVerifyDetachedMessageSignature(PCRYPT_VERIFY_MESSAGE_PARA pVerifyPara,
                                                 DWORD dwSignerIndex,
                                                 const BYTE* pbDetachedSignBlob,

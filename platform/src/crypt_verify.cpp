@@ -1,4 +1,5 @@
-// CryptVerifyMessageSignature and CryptVerifyDetachedMessageSignature. The
+// CryptVerifyMessageSignature, CryptVerifyDetachedMessageSignature and
+// CryptGetMessageCertificates (a message's own certificates as a store). The
 // signer's certificate comes only from the caller's callback (or, without
 // one, from the message's own certificates); no chain is built here.
 #include <string.h>
@@ -264,6 +265,24 @@ BOOL WINAPI CryptVerifyMessageSignature(PCRYPT_VERIFY_MESSAGE_PARA pVerifyPara,
     }
     ReleaseQueryResult(&result);
     return TRUE;
+}
+
+HCERTSTORE WINAPI CryptGetMessageCertificates(DWORD dwMsgAndCertEncodingType, HCRYPTPROV_LEGACY hCryptProv,
+                                              DWORD dwFlags, const BYTE* pbSignedBlob, DWORD cbSignedBlob)
+{
+    EnsureCryptoProviders();
+    if (!IsPkcs7Encoding(dwMsgAndCertEncodingType) || (pbSignedBlob == nullptr && cbSignedBlob > 0)) {
+        SetLastError(E_INVALIDARG);
+        return nullptr;
+    }
+    CmsHolder holder;
+    holder.cms = ParseContentInfo(pbSignedBlob, cbSignedBlob);
+    if (holder.cms == nullptr)
+        return nullptr;
+    HCERTSTORE store = MessageStore(holder.cms);
+    if (store == nullptr)
+        SetLastError(NTE_NO_MEMORY);
+    return store;
 }
 
 BOOL WINAPI CryptVerifyDetachedMessageSignature(PCRYPT_VERIFY_MESSAGE_PARA pVerifyPara,
