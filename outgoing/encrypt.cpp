@@ -36,7 +36,6 @@ struct EncryptJob {
     BYTE* rc2Parameters = NULL;
     BYTE ivParameter[2 + 16] = {};  // DER OCTET STRING of an AES IV
     BYTE* blob = NULL;
-    char* base64 = NULL;
     PCCERT_CONTEXT certs[RECIPIENT_LIST_SIZE] = {};
     DWORD certCount = 0;
     HCERTSTORE my = NULL;
@@ -50,7 +49,6 @@ struct EncryptJob {
     {
         if (source != NULL)
             g_host.Free(source);
-        free(base64);
         free(blob);
         free(rc2Parameters);
         for (DWORD i = 0; i < certCount; ++i)
@@ -337,16 +335,9 @@ int EncryptMessage(HWND window, LPARAM, SmimeResult* result)
     DWORD blobSize = 0;
     if (!EncryptSource(&job, para, &blobSize))
         return 0;
-    job.base64 = EncodeBlob(job.blob, blobSize);
-    if (job.base64 == NULL)
-        return 0;
-    free(job.blob);
+    char* text = BuildPkcs7MimeText(&job.part, kEnvelopedType, job.blob, blobSize);
     job.blob = NULL;
-
-    char* text = BuildPkcs7MimeText(&job.part, kEnvelopedType, job.base64);
-    free(job.base64);
-    job.base64 = NULL;
-    if (!ReplaceComposerText(window, text))
+    if (text == NULL || !ReplaceComposerText(window, text))
         return 0;
     result->flags |= SR_ENCRYPTED;
     return 1;
