@@ -17,7 +17,7 @@ target_include_directories(zsmime PRIVATE ${CMAKE_SOURCE_DIR})
 # Static runtime: the DLL imports only Windows system DLLs.
 # Stripped: the DLL users install carries no symbols.
 target_link_options(zsmime PRIVATE -static -static-libgcc -static-libstdc++ -Wl,--kill-at -s)
-target_link_libraries(zsmime PRIVATE crypt32 user32 kernel32)
+target_link_libraries(zsmime PRIVATE crypt32 advapi32 user32 kernel32)
 
 
 # Every build checks that the DLL carries the dialogs and the bitmap as the script gives them.

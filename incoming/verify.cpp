@@ -122,7 +122,7 @@ static bool TakeDetachedPieces(const char* source, SmimeResult* result, BYTE** d
 {
     MimePart message;
     const char* position = source;
-    message.Parse(&position, NULL);
+    ParsePacked(&message, &position);
 
     const MimePart* signature = NULL;
     const MimePart* content = NULL;

@@ -34,8 +34,8 @@ struct EncryptJob {
     HWND window = NULL;
     LPSTR source = NULL;
     BYTE* rc2Parameters = NULL;
+    BYTE ivParameter[2 + 16] = {};  // DER OCTET STRING of an AES IV
     BYTE* blob = NULL;
-    char* base64 = NULL;
     PCCERT_CONTEXT certs[RECIPIENT_LIST_SIZE] = {};
     DWORD certCount = 0;
     HCERTSTORE my = NULL;
@@ -49,7 +49,6 @@ struct EncryptJob {
     {
         if (source != NULL)
             g_host.Free(source);
-        free(base64);
         free(blob);
         free(rc2Parameters);
         for (DWORD i = 0; i < certCount; ++i)
@@ -187,7 +186,28 @@ bool AddRecipientCertificates(EncryptJob* job, const char* addresses, SmimeResul
     }
 }
 
-// RC2 with a 128-bit key needs its parameters encoded; the others take none.
+// AES takes a fresh random 16-byte IV as its parameters (an OCTET STRING).
+bool MakeAesParameters(EncryptJob* job, CRYPT_OBJID_BLOB* parameters)
+{
+    HCRYPTPROV provider = 0;
+    BYTE* iv = job->ivParameter + 2;
+    bool made = CryptAcquireContextA(&provider, NULL, NULL, PROV_RSA_FULL, CRYPT_VERIFYCONTEXT) &&
+                CryptGenRandom(provider, 16, iv);
+    if (provider != 0)
+        CryptReleaseContext(provider, 0);
+    if (!made) {
+        ShowLastErrorText();
+        ShowMessage(TEXT_ENCRYPTION_FAILED);
+        return false;
+    }
+    job->ivParameter[0] = 0x04;
+    job->ivParameter[1] = 16;
+    parameters->pbData = job->ivParameter;
+    parameters->cbData = sizeof job->ivParameter;
+    return true;
+}
+
+// RC2 with a 128-bit key needs its parameters encoded, AES its IV; the others take none.
 bool ChooseAlgorithm(EncryptJob* job, CRYPT_ENCRYPT_MESSAGE_PARA* para)
 {
     const char* name = g_settings.encAlg;
@@ -221,6 +241,12 @@ bool ChooseAlgorithm(EncryptJob* job, CRYPT_ENCRYPT_MESSAGE_PARA* para)
         }
     } else if (strcmp(name, "3DES") == 0) {
         para->ContentEncryptionAlgorithm.pszObjId = (LPSTR)szOID_RSA_DES_EDE3_CBC;
+    } else if (strcmp(name, "AES(128bit)") == 0) {
+        para->ContentEncryptionAlgorithm.pszObjId = (LPSTR)szOID_NIST_AES128_CBC;
+        return MakeAesParameters(job, &para->ContentEncryptionAlgorithm.Parameters);
+    } else if (strcmp(name, "AES(256bit)") == 0) {
+        para->ContentEncryptionAlgorithm.pszObjId = (LPSTR)szOID_NIST_AES256_CBC;
+        return MakeAesParameters(job, &para->ContentEncryptionAlgorithm.Parameters);
     } else {
         ShowMessage(TEXT_UNKNOWN_ALGORITHM);
         return false;
@@ -311,16 +337,9 @@ int EncryptMessage(HWND window, LPARAM, SmimeResult* result)
     DWORD blobSize = 0;
     if (!EncryptSource(&job, para, &blobSize))
         return 0;
-    job.base64 = EncodeBlob(job.blob, blobSize);
-    if (job.base64 == NULL)
-        return 0;
-    free(job.blob);
+    char* text = BuildPkcs7MimeText(&job.part, kEnvelopedType, job.blob, blobSize);
     job.blob = NULL;
-
-    char* text = BuildPkcs7MimeText(&job.part, kEnvelopedType, job.base64);
-    free(job.base64);
-    job.base64 = NULL;
-    if (!ReplaceComposerText(window, text))
+    if (text == NULL || !ReplaceComposerText(window, text))
         return 0;
     result->flags |= SR_ENCRYPTED;
     return 1;

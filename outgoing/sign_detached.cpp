@@ -89,6 +89,54 @@ struct HeaderBuffers {
     bool ok() const { return type != NULL && disposition != NULL && encoding != NULL; }
 };
 
+size_t JoinedLength(const char* const* pieces, size_t count)
+{
+    size_t length = 0;
+    for (size_t i = 0; i < count; ++i)
+        length += strlen(pieces[i]);
+    return length;
+}
+
+char* CopyPieces(char* out, const char* const* pieces, size_t count)
+{
+    for (size_t i = 0; i < count; ++i) {
+        size_t length = strlen(pieces[i]);
+        memcpy(out, pieces[i], length);
+        out += length;
+    }
+    return out;
+}
+
+// The whole multipart/signed text: the outer part's headers, then the
+// delimited first part and signature. Built around the first part where it
+// lies (firstPart is taken over), so that the content is not copied into a
+// second buffer of its size. Null when memory runs out.
+char* AssembleSignedMessage(const MimePart& outer, const char* boundary, char* firstPart,
+                            const char* base64)
+{
+    char* head = outer.Serialize();
+    if (head == NULL) {
+        free(firstPart);
+        return NULL;
+    }
+    const char* before[] = {head, "--", boundary, "\r\n"};
+    const char* after[] = {"\r\n--", boundary, "\r\n", kSignatureHeaders, base64, "\r\n--", boundary, "--\r\n"};
+    const size_t beforeCount = sizeof before / sizeof before[0], afterCount = sizeof after / sizeof after[0];
+    size_t beforeLength = JoinedLength(before, beforeCount), partLength = strlen(firstPart);
+    size_t total = beforeLength + partLength + JoinedLength(after, afterCount);
+    char* text = (char*)realloc(firstPart, total + 1);
+    if (text == NULL) {
+        free(firstPart);
+        free(head);
+        return NULL;
+    }
+    memmove(text + beforeLength, text, partLength);
+    CopyPieces(text, before, beforeCount);
+    *CopyPieces(text + beforeLength + partLength, after, afterCount) = '\0';
+    free(head);
+    return text;
+}
+
 }  // namespace
 
 char* BuildSignedFirstPart(const char* source)
@@ -100,7 +148,7 @@ char* BuildSignedFirstPart(const char* source)
         return NULL;
     MimePart part;
     const char* position = source;
-    part.Parse(&position, NULL);
+    ParsePacked(&part, &position);
     if (source[0] != '\0' && part.headers.head == NULL)
         return NULL;  // the parse ran out of memory
     // Of repeated fields the last is the one the parser took the type from.
@@ -179,11 +227,7 @@ int SignDetached(HWND window, LPARAM, SmimeResult* result)
     if (base64 == NULL)
         goto end;
     {
-        std::string delimiter = std::string("--") + boundary;
-        const char* body[] = {delimiter.c_str(), "\r\n", firstPart, "\r\n", delimiter.c_str(), "\r\n",
-                              kSignatureHeaders, base64, "\r\n", delimiter.c_str(), "--\r\n"};
-        char* text = SerializeWithBody(*outer, body, sizeof body / sizeof body[0]);
-        free(firstPart);
+        char* text = AssembleSignedMessage(*outer, boundary, firstPart, base64);
         firstPart = NULL;
         outer.reset();
         if (!ReplaceComposerText(window, text))

@@ -28,7 +28,6 @@ int SignOpaque(HWND window, LPARAM, SmimeResult* result)
     MimePart part;
     Signer signer;
     BYTE* blob = NULL;
-    char* base64 = NULL;
     DWORD blobSize = 0;
     char* text = NULL;
     char* withoutBcc = NULL;
@@ -57,23 +56,15 @@ int SignOpaque(HWND window, LPARAM, SmimeResult* result)
     }
     free(withoutBcc);
     withoutBcc = NULL;
-    base64 = EncodeBlob(blob, blobSize);
-    if (base64 == NULL)
-        goto end;
-    free(blob);
+    text = BuildPkcs7MimeText(&part, kSignedDataType, blob, blobSize);
     blob = NULL;
-
-    text = BuildPkcs7MimeText(&part, kSignedDataType, base64);
-    free(base64);
-    base64 = NULL;
-    if (!ReplaceComposerText(window, text))
+    if (text == NULL || !ReplaceComposerText(window, text))
         goto end;
     result->flags |= SR_SIGNED;
     done = 1;
 
 end:
     free(withoutBcc);
-    free(base64);
     free(blob);
     g_host.Free(source);
     return done;

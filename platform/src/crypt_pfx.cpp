@@ -45,6 +45,7 @@ extern "C" {
 HCERTSTORE WINAPI PFXImportCertStore(CRYPT_DATA_BLOB* pPFX, LPCWSTR szPassword, DWORD dwFlags)
 {
     API_GUARD_BEGIN
+    EnsureCryptoProviders();  // RC2-40 certificate bags, as Windows exports them
     if (pPFX == nullptr || pPFX->pbData == nullptr || pPFX->cbData == 0) {
         SetLastError(E_INVALIDARG);
         return nullptr;

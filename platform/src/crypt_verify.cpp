@@ -9,6 +9,7 @@
 #include "crypt_internal.h"
 #include "crypt_query_cache.h"
 #include "api_guard.h"
+#include "der_reader.h"
 
 namespace {
 
@@ -19,6 +20,9 @@ struct CmsHolder {
 
 const int kVerifyQuery = 4;
 
+// The signer's digest. Some signers name the signature algorithm there
+// (dsaWithSHA1, 1.3.14.3.2.27); the entry is rewritten to the digest it
+// implies, so that OpenSSL's own checks find it too.
 const EVP_MD* SignerDigest(CMS_SignerInfo* signer)
 {
     X509_ALGOR* digestAlgorithm = nullptr;
@@ -27,7 +31,33 @@ const EVP_MD* SignerDigest(CMS_SignerInfo* signer)
         return nullptr;
     const ASN1_OBJECT* oid = nullptr;
     X509_ALGOR_get0(&oid, nullptr, nullptr, digestAlgorithm);
+    int digestNid = NID_undef, keyNid = NID_undef;
+    if (OBJ_find_sigid_algs(OBJ_obj2nid(oid), &digestNid, &keyNid) && digestNid != NID_undef &&
+        X509_ALGOR_set0(digestAlgorithm, OBJ_nid2obj(digestNid), V_ASN1_UNDEF, nullptr) == 1)
+        return EVP_get_digestbynid(digestNid);
     return EVP_get_digestbyobj(oid);
+}
+
+// Whether the message's digestAlgorithms set lists the signer's digest
+// algorithm (compared as written, before SignerDigest reads it).
+bool DigestListed(const BYTE* blob, DWORD blobSize, CMS_SignerInfo* signer)
+{
+    X509_ALGOR* digestAlgorithm = nullptr;
+    CMS_SignerInfo_get0_algs(signer, nullptr, nullptr, &digestAlgorithm, nullptr);
+    const ASN1_OBJECT* oid = nullptr;
+    DerTlv set, algorithm, listed;
+    if (digestAlgorithm == nullptr || !ReadSignedDigestSet(blob, blobSize, &set))
+        return false;
+    X509_ALGOR_get0(&oid, nullptr, nullptr, digestAlgorithm);
+    size_t oidLength = (size_t)OBJ_length(oid);
+    DerReader entries(set);
+    while (entries.Read(0x30, &algorithm)) {
+        DerReader inner(algorithm);
+        if (inner.Read(0x06, &listed) && listed.length == oidLength &&
+            memcmp(listed.value, OBJ_get0_data(oid), oidLength) == 0)
+            return true;
+    }
+    return false;
 }
 
 struct Content {
@@ -160,6 +190,10 @@ BOOL VerifySignedMessage(PCRYPT_VERIFY_MESSAGE_PARA para, DWORD signerIndex, con
         return FALSE;
     }
     CMS_SignerInfo* signer = sk_CMS_SignerInfo_value(signers, (int)signerIndex);
+    if (!DigestListed(blob, blobSize, signer)) {
+        SetLastError(CRYPT_E_UNKNOWN_ALGO);
+        return FALSE;
+    }
 
     Content signedContent;
     if (detachedContent != nullptr) {

@@ -208,6 +208,13 @@ if [ "$have_posix" -eq 1 ]; then
   zp setup cancel 2>&1 | tee "$data/posix-setup.txt" | opening_state | mask_build_time >"$data/posix-setup.state"
   same "$w setup shows the same defaults as the POSIX build (real dialog 101, read back from its controls)" \
     "$data/posix-setup.state" "$data/win-setup.state"
+  if crlf_off <"$data/win-setup.txt" | grep -q '^ *\*5: AES(256bit)$' &&
+     crlf_off <"$data/win-setup.txt" | grep -q '^ *\*2: SHA-256$' &&
+     crlf_off <"$data/win-setup.txt" | grep -q '^ *4: SHA-512$'; then
+    pass "$w setup lists AES and SHA-2 in the real dialog, AES(256bit) and SHA-256 chosen without settings"
+  else
+    fail "$w setup lists AES and SHA-2 in the real dialog"
+  fi
   if grep -q '^result: 2' <(crlf_off <"$data/win-setup.txt") && [ ! -f "$win/zsmime.ini" ]; then
     pass "$w setup: Cancel ends the dialog with 2 and writes nothing"
   else
@@ -314,7 +321,7 @@ open_envelope() {  # der who out
   fi
 }
 
-for alg in 3DES DES "RC2(40bit)"; do
+for alg in 3DES DES "RC2(40bit)" "AES(128bit)" "AES(256bit)"; do
   printf '[Settings]\r\nencAlg=%s\r\n' "$alg" >"$win/zsmime.ini"
   out=$data/encrypted-${alg//[^A-Za-z0-9]/}
   rm -f "$out.eml"
@@ -330,6 +337,10 @@ for alg in 3DES DES "RC2(40bit)"; do
     else
       fail "$w encrypt ($alg): the sender alice cannot read her copy"
     fi
+  elif [ "${alg:0:3}" = AES ] && grep -q '暗号失敗' "$out.log" &&
+       ! grep -qi '^Content-Type: application/x-pkcs7-mime' "$out.eml" 2>/dev/null; then
+    reason=$(grep -v '暗号失敗' "$out.log" | grep -m1 '^box:' | sed 's/^box: \[[^]]*\] *//')
+    skip "$w encrypt ($alg) with Wine's crypt32: $(wine --version 2>/dev/null)'s CryptEncryptMessage refuses the AES identifier (${reason:-no system text for its error}); the composer is left as it was"
   else
     fail "$w encrypt ($alg) with Wine's crypt32"; sed 's/^/    /' "$out.log" | head -10
   fi
