@@ -4,6 +4,7 @@
 
 #include "certs/cert_select.h"
 #include "common/encoding.h"
+#include "common/guards.h"
 #include "common/messages.h"
 
 // A root only counts when it actually signed the certificate: matching the
@@ -22,12 +23,6 @@ static PCCERT_CONTEXT FindIssuingRoot(HCERTSTORE rootStore, PCCERT_CONTEXT cert)
                                             &root->pCertInfo->SubjectPublicKeyInfo))
             return root;
     }
-}
-
-static void CloseStore(HCERTSTORE store, const char* complaint)
-{
-    if (store != NULL && CertCloseStore(store, CERT_CLOSE_STORE_CHECK_FLAG) != TRUE)
-        ShowMessage(complaint);
 }
 
 // Files the certificate in "CA" (so its owner becomes a possible recipient)
@@ -68,24 +63,19 @@ int CheckSignerTrust(PCCERT_CONTEXT cert, SmimeResult* result)
     if (cert == NULL || result == NULL)
         return 0;
 
-    HCERTSTORE rootStore = CertOpenSystemStoreA(0, "Root");
-    if (rootStore == NULL) {
+    // Released in reverse: the root's context, then "CA", then "Root".
+    StoreHandle rootStore(CLOSE_IN_BOX, TEXT_CLOSE_ROOT_STORE_NOTICE);
+    StoreHandle caStore(CLOSE_IN_BOX, TEXT_CLOSE_CA_STORE_NOTICE);
+    CertContext root;
+    if (!rootStore.OpenSystem("Root")) {
         ShowMessage(TEXT_STORE_NOT_OPENED);
         return 0;
     }
-    HCERTSTORE caStore = CertOpenSystemStoreA(0, "CA");
-    PCCERT_CONTEXT root = NULL;
-    int trusted = 0;
-    if (caStore == NULL)
+    if (!caStore.OpenSystem("CA")) {
         ShowMessage(TEXT_STORE_NOT_OPENED);
-    else
-        trusted = CheckAgainstRoots(rootStore, caStore, cert, result, &root);
-
-    if (root != NULL)
-        CertFreeCertificateContext(root);
-    CloseStore(caStore, TEXT_CLOSE_CA_STORE_NOTICE);
-    CloseStore(rootStore, TEXT_CLOSE_ROOT_STORE_NOTICE);
-    return trusted;
+        return 0;
+    }
+    return CheckAgainstRoots(rootStore.get(), caStore.get(), cert, result, root.receive());
 }
 
 PCCERT_CONTEXT WINAPI GetSignerCertificate(void* arg, DWORD encoding, PCERT_INFO signerId,

@@ -8,7 +8,9 @@
 
 #include "certs/trust.h"
 #include "common/encoding.h"
+#include "common/guards.h"
 #include "common/messages.h"
+#include "common/size_query.h"
 #include "incoming/smime_body.h"
 #include "mime/mime_part.h"
 #include "settings/settings.h"
@@ -36,41 +38,35 @@ static void MarkVerified(PCCERT_CONTEXT signer, SmimeResult* result)
 char* VerifyOpaqueSignature(const char* source, SmimeResult* result)
 {
     DWORD derSize = 0;
-    BYTE* der = DecodeSmimeBodyOfType(source, CMSG_SIGNED, result, &derSize);
-    if (der == NULL)
+    HeapBuffer<BYTE> der(DecodeSmimeBodyOfType(source, CMSG_SIGNED, result, &derSize));
+    if (der.get() == NULL)
         return NULL;
 
     CRYPT_VERIFY_MESSAGE_PARA para = VerifyParameters();
-    bool verified = false;
-    BYTE* content = NULL;
-    PCCERT_CONTEXT signer = NULL;
+    CertContext signer;
+    // The content is shorter than the signed object that holds it.
+    BYTE* verified = NULL;
     DWORD contentSize = 0;
-    if (!CryptVerifyMessageSignature(&para, 0, der, derSize, NULL, &contentSize, NULL)) {
-        if (DebugEnabled())
+    SizeQueryOutcome outcome = QueryIntoNewBuffer(
+        derSize,
+        [&](BYTE* out, DWORD* size) {
+            return CryptVerifyMessageSignature(&para, 0, der.get(), derSize, out, size, signer.receive());
+        },
+        &verified, &contentSize);
+    HeapBuffer<BYTE> content(verified);
+    der.Release();
+    if (outcome == QUERY_NO_MEMORY) {
+        SET_RESULT_TEXT(result->errorText, TEXT_ALLOCATION_ERROR);
+        return NULL;
+    }
+    if (outcome != QUERY_DONE) {
+        if (outcome == QUERY_FAILED && DebugEnabled())
             ShowLastErrorText();
         SET_RESULT_TEXT(result->errorText, TEXT_VERIFICATION_FAILED);
-    } else if ((content = (BYTE*)malloc((size_t)contentSize + 1)) == NULL) {
-        SET_RESULT_TEXT(result->errorText, TEXT_ALLOCATION_ERROR);
-    } else {
-        DWORD capacity = contentSize;
-        if (!CryptVerifyMessageSignature(&para, 0, der, derSize, content, &contentSize, &signer) ||
-            contentSize > capacity) {
-            SET_RESULT_TEXT(result->errorText, TEXT_VERIFICATION_FAILED);
-        } else {
-            content[contentSize] = '\0';
-            verified = true;
-            MarkVerified(signer, result);
-        }
+        return NULL;
     }
-
-    if (!verified) {
-        free(content);
-        content = NULL;
-    }
-    free(der);
-    if (signer != NULL)
-        CertFreeCertificateContext(signer);
-    return (char*)content;
+    MarkVerified(signer.get(), result);
+    return (char*)content.Take();
 }
 
 // Whole-token comparison, ASCII letters without regard to case.
@@ -145,30 +141,27 @@ char* VerifyDetachedSignature(const char* source, SmimeResult* result)
 {
     if (source == NULL || source[0] == '\0')
         return NULL;
-    BYTE* der = NULL;
+    BYTE* signatureDer = NULL;
     DWORD derSize = 0;
-    char* contentText = NULL;
+    char* signedText = NULL;
     DWORD contentLength = 0;
     // The message's part tree is gone before the verification: a large
     // message is then held as few times as possible at once.
-    if (!TakeDetachedPieces(source, result, &der, &derSize, &contentText, &contentLength))
+    if (!TakeDetachedPieces(source, result, &signatureDer, &derSize, &signedText, &contentLength))
         return NULL;
+    HeapBuffer<BYTE> der(signatureDer);
+    HeapBuffer<char> contentText(signedText);
 
     CRYPT_VERIFY_MESSAGE_PARA para = VerifyParameters();
-    const BYTE* pieces[1] = {(const BYTE*)contentText};
+    const BYTE* pieces[1] = {(const BYTE*)contentText.get()};
     DWORD pieceSizes[1] = {contentLength};
-    PCCERT_CONTEXT signer = NULL;
-    if (CryptVerifyDetachedMessageSignature(&para, 0, der, derSize, 1, pieces, pieceSizes,
-                                            &signer)) {
-        MarkVerified(signer, result);
-    } else {
+    CertContext signer;
+    if (!CryptVerifyDetachedMessageSignature(&para, 0, der.get(), derSize, 1, pieces, pieceSizes,
+                                             signer.receive())) {
         ShowLastErrorText();
         ShowMessage(TEXT_VERIFICATION_FAILED);
-        free(contentText);
-        contentText = NULL;
+        return NULL;
     }
-    free(der);
-    if (signer != NULL)
-        CertFreeCertificateContext(signer);
-    return contentText;
+    MarkVerified(signer.get(), result);
+    return contentText.Take();
 }

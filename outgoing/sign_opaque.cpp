@@ -2,6 +2,7 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "common/guards.h"
 #include "common/host_api.h"
 #include "common/messages.h"
 #include "mime/mime_part.h"
@@ -18,50 +19,38 @@ const char kSignedDataType[] = "application/x-pkcs7-mime;\n name=\"smime.p7m\";\
 
 int SignOpaque(HWND window, LPARAM, SmimeResult* result)
 {
-    LPSTR source = g_host.CompGetSource(window);
-    if (source == NULL) {
+    // Declared first, released last: the source goes back to the host before "MY" closes.
+    Signer signer;
+    MimePart part;
+    HostText source(g_host.CompGetSource(window));
+    if (source.get() == NULL) {
         ShowMessage(TEXT_NO_SOURCE);
         return 0;
     }
-    int done = 0;
-    MimePart part;
-    Signer signer;
-    BYTE* blob = NULL;
-    char* base64 = NULL;
-    DWORD blobSize = 0;
-    char* text = NULL;
-
     // Only the headers are kept; the body is replaced by the signed data.
-    if (!ParseHeaders(&part, source)) {
+    if (!ParseHeaders(&part, source.get())) {
         ShowMessage(TEXT_OUT_OF_MEMORY);
-        goto end;
+        return 0;
     }
-
     if (!OpenSigner(window, result, &signer))
-        goto end;
+        return 0;
     // The source exactly as the host gave it is what gets signed.
-    if (!SignContent(signer.cert, FALSE, (const BYTE*)source, (DWORD)strlen(source), &blob, &blobSize))
-        goto end;
-    g_host.Free(source);
-    source = NULL;
-    base64 = EncodeBlob(blob, blobSize);
-    if (base64 == NULL)
-        goto end;
-    free(blob);
-    blob = NULL;
+    BYTE* signedBlob = NULL;
+    DWORD blobSize = 0;
+    if (!SignContent(signer.cert.get(), FALSE, (const BYTE*)source.get(), (DWORD)strlen(source.get()),
+                     &signedBlob, &blobSize))
+        return 0;
+    HeapBuffer<BYTE> blob(signedBlob);
+    source.Release();  // a large message then stands in memory once less
+    HeapBuffer<char> base64(EncodeBlob(blob.get(), blobSize));
+    if (base64.get() == NULL)
+        return 0;
+    blob.Release();
 
-    text = BuildPkcs7MimeText(&part, kSignedDataType, base64);
-    free(base64);
-    base64 = NULL;
+    char* text = BuildPkcs7MimeText(&part, kSignedDataType, base64.get());
+    base64.Release();
     if (!ReplaceComposerText(window, text))
-        goto end;
+        return 0;
     result->flags |= SR_SIGNED;
-    done = 1;
-
-end:
-    if (source != NULL)
-        g_host.Free(source);
-    free(base64);
-    free(blob);
-    return done;
+    return 1;
 }
