@@ -7,28 +7,79 @@
 #include "common/guards.h"
 #include "common/messages.h"
 
-// A root only counts when it actually signed the certificate: matching the
-// issuer name alone would let anyone mint a "trusted" certificate by copying
-// a root's name. Roots sharing the name are tried in store order.
-static PCCERT_CONTEXT FindIssuingRoot(HCERTSTORE rootStore, PCCERT_CONTEXT cert)
+// Problems that leave a chain trusted: validity periods are reported bit by
+// bit instead, and revocation is never asked for.
+static const DWORD kTolerated = CERT_TRUST_IS_NOT_TIME_VALID | CERT_TRUST_REVOCATION_STATUS_UNKNOWN |
+                                CERT_TRUST_IS_OFFLINE_REVOCATION;
+
+// The certificate's chain through the user's stores and the certificates the
+// certificate came with (a message's, for a signer), checked now, with
+// nothing fetched from the network; null when none can be built. The caller
+// frees it with CertFreeCertificateChain.
+static PCCERT_CHAIN_CONTEXT BuildChain(PCCERT_CONTEXT cert)
 {
-    PCCERT_CONTEXT root = NULL;
-    for (;;) {
-        root = CertFindCertificateInStore(rootStore, MESSAGE_ENCODING, 0, CERT_FIND_ISSUER_NAME,
-                                          &cert->pCertInfo->Issuer, root);
-        if (root == NULL)
-            return NULL;
-        if (CryptVerifyCertificateSignature(0, X509_ASN_ENCODING, cert->pbCertEncoded,
-                                            cert->cbCertEncoded,
-                                            &root->pCertInfo->SubjectPublicKeyInfo))
-            return root;
+    CERT_CHAIN_PARA para;
+    memset(&para, 0, sizeof para);
+    para.cbSize = sizeof para;
+    para.RequestedUsage.dwType = USAGE_MATCH_TYPE_AND;
+    PCCERT_CHAIN_CONTEXT chain = NULL;
+    if (!CertGetCertificateChain(NULL, cert, NULL, cert->hCertStore, &para,
+                                 CERT_CHAIN_CACHE_ONLY_URL_RETRIEVAL, NULL, &chain))
+        return NULL;
+    return chain;
+}
+
+// The chain ends in a certificate of "Root" and every signature along it holds.
+static bool ChainTrusted(PCCERT_CHAIN_CONTEXT chain)
+{
+    return chain != NULL && chain->cChain > 0 && chain->rgpChain[0]->cElement > 0 &&
+           (chain->TrustStatus.dwErrorStatus & ~kTolerated) == 0;
+}
+
+static void AddToCa(HCERTSTORE caStore, PCCERT_CONTEXT cert)
+{
+    if (CertAddCertificateContextToStore(caStore, cert, CERT_STORE_ADD_USE_EXISTING, NULL) != TRUE) {
+        ShowLastErrorText();
+        ShowMessage(TEXT_NOT_ADDED_TO_CA);
     }
 }
 
-// Files the certificate in "CA" (so its owner becomes a possible recipient)
-// and records its validity, its trusted root and the root's validity.
-static int CheckAgainstRoots(HCERTSTORE rootStore, HCERTSTORE caStore, PCCERT_CONTEXT cert,
-                             SmimeResult* result, PCCERT_CONTEXT* root)
+// A trusted signer becomes a possible recipient: its certificate goes into
+// "CA", with the intermediate certificates of its chain that its message
+// carried (those the user's stores lack are what its next message may not carry).
+static void FileTrustedSigner(HCERTSTORE caStore, PCCERT_CONTEXT signer, const CERT_SIMPLE_CHAIN* chain)
+{
+    AddToCa(caStore, signer);
+    for (DWORD i = 1; i + 1 < chain->cElement; ++i) {
+        PCCERT_CONTEXT intermediate = chain->rgpElement[i]->pCertContext;
+        CertContext carried(signer->hCertStore == NULL
+                                ? NULL
+                                : CertFindCertificateInStore(signer->hCertStore, MESSAGE_ENCODING, 0,
+                                                             CERT_FIND_EXISTING, intermediate, NULL));
+        if (carried.get() != NULL)
+            AddToCa(caStore, intermediate);
+    }
+}
+
+// Records the root that anchors a trusted chain and whether every issuing
+// certificate (the certificate itself when it is the root) is valid today.
+static int RecordRoot(const CERT_SIMPLE_CHAIN* chain, SmimeResult* result)
+{
+    char name[SUBJECT_SIZE];
+    PCCERT_CONTEXT root = chain->rgpElement[chain->cElement - 1]->pCertContext;
+    if (GetSubjectString(root, name) < 2 || strlen(name) < 2)
+        return 0;
+    result->flags |= SR_ISSUER_TRUSTED;
+    SET_RESULT_TEXT(result->issuerName, name);
+    bool current = true;
+    for (DWORD i = chain->cElement > 1 ? 1 : 0; i < chain->cElement; ++i)
+        current = current && CertVerifyTimeValidity(NULL, chain->rgpElement[i]->pCertContext->pCertInfo) == 0;
+    if (current)
+        result->flags |= SR_ISSUER_CURRENT;
+    return 1;
+}
+
+static int CheckChain(HCERTSTORE caStore, PCCERT_CONTEXT cert, SmimeResult* result, bool fileIfTrusted)
 {
     char name[SUBJECT_SIZE];
     if (GetSubjectString(cert, name) < 2) {
@@ -36,46 +87,52 @@ static int CheckAgainstRoots(HCERTSTORE rootStore, HCERTSTORE caStore, PCCERT_CO
         return 0;
     }
     SET_RESULT_TEXT(result->signerName, name);
-
-    if (CertAddCertificateContextToStore(caStore, cert, CERT_STORE_ADD_USE_EXISTING, NULL) != TRUE) {
-        ShowLastErrorText();
-        ShowMessage(TEXT_NOT_ADDED_TO_CA);
-    }
-
     if (CertVerifyTimeValidity(NULL, cert->pCertInfo) == 0)
         result->flags |= SR_SIGNER_CURRENT;
 
-    *root = FindIssuingRoot(rootStore, cert);
-    if (*root == NULL)
-        return 0;
-    if (GetSubjectString(*root, name) < 2 || strlen(name) < 2)
-        return 0;
+    PCCERT_CHAIN_CONTEXT chain = BuildChain(cert);
+    int trusted = 0;
+    if (ChainTrusted(chain)) {
+        trusted = RecordRoot(chain->rgpChain[0], result);
+        if (trusted && fileIfTrusted)
+            FileTrustedSigner(caStore, cert, chain->rgpChain[0]);
+    }
+    if (chain != NULL)
+        CertFreeCertificateChain(chain);
+    return trusted;
+}
 
-    result->flags |= SR_ISSUER_TRUSTED;
-    SET_RESULT_TEXT(result->issuerName, name);
-    if (CertVerifyTimeValidity(NULL, (*root)->pCertInfo) == 0)
-        result->flags |= SR_ISSUER_CURRENT;
-    return 1;
+bool CertChainTrusted(PCCERT_CONTEXT cert)
+{
+    PCCERT_CHAIN_CONTEXT chain = BuildChain(cert);
+    bool trusted = ChainTrusted(chain);
+    if (chain != NULL)
+        CertFreeCertificateChain(chain);
+    return trusted;
+}
+
+static int CheckTrust(PCCERT_CONTEXT cert, SmimeResult* result, bool fileIfTrusted)
+{
+    if (cert == NULL || result == NULL)
+        return 0;
+    // Closed in reverse: "CA", then "Root".
+    StoreHandle rootStore(CLOSE_IN_BOX, TEXT_CLOSE_ROOT_STORE_NOTICE);
+    StoreHandle caStore(CLOSE_IN_BOX, TEXT_CLOSE_CA_STORE_NOTICE);
+    if (!rootStore.OpenSystem("Root") || !caStore.OpenSystem("CA")) {
+        ShowMessage(TEXT_STORE_NOT_OPENED);
+        return 0;
+    }
+    return CheckChain(caStore.get(), cert, result, fileIfTrusted);
 }
 
 int CheckSignerTrust(PCCERT_CONTEXT cert, SmimeResult* result)
 {
-    if (cert == NULL || result == NULL)
-        return 0;
+    return CheckTrust(cert, result, false);
+}
 
-    // Released in reverse: the root's context, then "CA", then "Root".
-    StoreHandle rootStore(CLOSE_IN_BOX, TEXT_CLOSE_ROOT_STORE_NOTICE);
-    StoreHandle caStore(CLOSE_IN_BOX, TEXT_CLOSE_CA_STORE_NOTICE);
-    CertContext root;
-    if (!rootStore.OpenSystem("Root")) {
-        ShowMessage(TEXT_STORE_NOT_OPENED);
-        return 0;
-    }
-    if (!caStore.OpenSystem("CA")) {
-        ShowMessage(TEXT_STORE_NOT_OPENED);
-        return 0;
-    }
-    return CheckAgainstRoots(rootStore.get(), caStore.get(), cert, result, root.receive());
+int CheckVerifiedSigner(PCCERT_CONTEXT signer, SmimeResult* result)
+{
+    return CheckTrust(signer, result, true);
 }
 
 PCCERT_CONTEXT WINAPI GetSignerCertificate(void* arg, DWORD encoding, PCERT_INFO signerId,

@@ -32,7 +32,7 @@ static void MarkVerified(PCCERT_CONTEXT signer, SmimeResult* result)
 {
     result->flags |= SR_SIGNED | SR_SIGNATURE_VALID;
     if (signer != NULL)
-        CheckSignerTrust(signer, result);
+        CheckVerifiedSigner(signer, result);
 }
 
 char* VerifyOpaqueSignature(const char* source, SmimeResult* result)

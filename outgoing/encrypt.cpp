@@ -105,13 +105,14 @@ bool AddOwnCertificate(EncryptJob* job, SmimeResult* result)
 {
     PCCERT_CONTEXT cert;
     if (g_settings.encCert[0] != '\0') {
-        cert = FindCertBySubject(job->my.get(), g_settings.encCert, CERT_KEY_ENCIPHERMENT_KEY_USAGE);
+        cert = FindCertBySubject(job->my.get(), g_settings.encCert, CERT_KEY_ENCIPHERMENT_KEY_USAGE,
+                                 PREFER_PRIVATE_KEY);
     } else {
         char from[HEADER_VALUE_SIZE];
         char address[ADDRESS_SIZE];
         ReadComposerHeader(job->window, "From", from);
         ExtractAddress(address, from);
-        cert = FindCertByEmail(job->my.get(), address, CERT_KEY_ENCIPHERMENT_KEY_USAGE);
+        cert = FindCertByEmail(job->my.get(), address, CERT_KEY_ENCIPHERMENT_KEY_USAGE, PREFER_PRIVATE_KEY);
     }
     if (cert == NULL) {
         ShowMessage(TEXT_NO_OWN_CERT);
@@ -129,11 +130,12 @@ bool AddOwnCertificate(EncryptJob* job, SmimeResult* result)
 
 PCCERT_CONTEXT FindRecipientCertificate(EncryptJob* job, const char* address)
 {
-    PCCERT_CONTEXT cert = FindCertByEmail(job->ca.get(), address, CERT_KEY_ENCIPHERMENT_KEY_USAGE);
+    const BYTE usage = CERT_KEY_ENCIPHERMENT_KEY_USAGE;
+    PCCERT_CONTEXT cert = FindCertByEmail(job->ca.get(), address, usage, PREFER_TRUSTED);
     if (cert == NULL && job->addressBook.get() != NULL)
-        cert = FindCertByEmail(job->addressBook.get(), address, CERT_KEY_ENCIPHERMENT_KEY_USAGE);
+        cert = FindCertByEmail(job->addressBook.get(), address, usage, PREFER_TRUSTED);
     if (cert == NULL)
-        cert = FindCertByEmail(job->my.get(), address, CERT_KEY_ENCIPHERMENT_KEY_USAGE);
+        cert = FindCertByEmail(job->my.get(), address, usage, PREFER_TRUSTED);
     return cert;
 }
 
@@ -165,8 +167,9 @@ bool AddRecipientCertificates(EncryptJob* job, char* addresses, SmimeResult* res
             return false;
         }
         memset(job->scratch.get(), 0, sizeof(SmimeResult));
-        bool trusted = CheckSignerTrust(cert, job->scratch.get()) == 1;
-        AppendCertLine(result, trusted ? TEXT_GOOD_MARK : TEXT_BAD_MARK, subject);
+        // Marked good only when its chain is trusted and it is valid today.
+        bool good = CheckSignerTrust(cert, job->scratch.get()) == 1 && (job->scratch->flags & SR_SIGNER_CURRENT);
+        AppendCertLine(result, good ? TEXT_GOOD_MARK : TEXT_BAD_MARK, subject);
         if (last)
             return true;
         entry = p + 1;

@@ -28,13 +28,14 @@ bool OpenSigner(HWND window, SmimeResult* result, Signer* signer)
     }
     if (g_settings.signCert[0] != '\0') {
         signer->cert.Reset(FindCertBySubject(signer->store.get(), g_settings.signCert,
-                                             CERT_DIGITAL_SIGNATURE_KEY_USAGE));
+                                             CERT_DIGITAL_SIGNATURE_KEY_USAGE, PREFER_PRIVATE_KEY));
     } else {
         char from[HEADER_VALUE_SIZE];
         char address[ADDRESS_SIZE];
         ReadComposerHeader(window, "From", from);
         ExtractAddress(address, from);
-        signer->cert.Reset(FindCertByEmail(signer->store.get(), address, CERT_DIGITAL_SIGNATURE_KEY_USAGE));
+        signer->cert.Reset(FindCertByEmail(signer->store.get(), address, CERT_DIGITAL_SIGNATURE_KEY_USAGE,
+                                           PREFER_PRIVATE_KEY));
     }
     if (signer->cert.get() == NULL) {
         ShowMessage(TEXT_NO_OWN_CERT);

@@ -110,10 +110,10 @@ TEST_F(CertSelectTest, SkipsASameAddressCertificateWithTheWrongUsage)
     EXPECT_EQ(FoundByEmail("dup@example.com", kSign), Sjis(Pki("dup-sign").subject));
 }
 
-TEST_F(CertSelectTest, MatchesTheWholeAddressCaseSensitively)
+TEST_F(CertSelectTest, MatchesTheWholeAddressWithoutRegardToCase)
 {
-    EXPECT_EQ(FoundByEmail("Alice@example.com", kEncrypt), "");
-    EXPECT_EQ(FoundByEmail("ALICE@EXAMPLE.COM", kEncrypt), "");
+    EXPECT_EQ(FoundByEmail("Alice@example.com", kEncrypt), Sjis(Pki("alice").subject));
+    EXPECT_EQ(FoundByEmail("ALICE@EXAMPLE.COM", kEncrypt), Sjis(Pki("alice").subject));
     EXPECT_EQ(FoundByEmail("alice@example.co", kEncrypt), "");
     EXPECT_EQ(FoundByEmail("lice@example.com", kEncrypt), "");
     EXPECT_EQ(FoundByEmail("alice@example.com ", kEncrypt), "");
@@ -171,4 +171,38 @@ TEST_F(CertSelectTest, AnEmptyStoreFindsNothing)
     EXPECT_EQ(FindCertByEmail(empty, "alice@example.com", kEncrypt), nullptr);
     EXPECT_EQ(FindCertBySubject(empty, Sjis(Pki("alice").subject).c_str(), kEncrypt), nullptr);
     EXPECT_TRUE(CertCloseStore(empty, CERT_CLOSE_STORE_CHECK_FLAG));
+}
+
+TEST_F(CertSelectTest, PrefersValidThenTrustedOrKeyedThenLatest)
+{
+    InstallCert("Root", Pki("root"));
+    for (const char* name : {"dave-expired", "dave-stranger", "dave", "dave-earlier"})
+        InstallCert("Dave", Pki(name));
+    InstallCert("MY", Pki("dave"));
+    InstallCert("MY", Pki("dave-earlier"), true);
+    InstallCert("MY", Pki("dave-stranger"));
+    InstallCert("OnlyExpired", Pki("dave-expired"));
+
+    struct Case {
+        const char* store;
+        int preferences;
+        const char* expected;
+    } cases[] = {
+        {"Dave", PREFER_VALID_LATEST, "dave-stranger"},
+        {"Dave", PREFER_TRUSTED, "dave"},
+        {"MY", PREFER_PRIVATE_KEY, "dave-earlier"},
+        {"OnlyExpired", PREFER_TRUSTED, "dave-expired"},
+    };
+    for (const Case& c : cases) {
+        HCERTSTORE store = CertOpenSystemStoreA(0, c.store);
+        ASSERT_NE(store, nullptr);
+        PCCERT_CONTEXT cert = FindCertByEmail(store, "Dave@Example.COM", kEncrypt, c.preferences);
+        EXPECT_EQ(cert != NULL ? SubjectOf(cert) : "", Sjis(Pki(c.expected).subject)) << c.store;
+        PCCERT_CONTEXT bySubject = FindCertBySubject(store, Sjis(Pki(c.expected).subject).c_str(), kEncrypt,
+                                                     c.preferences);
+        EXPECT_NE(bySubject, nullptr);
+        CertFreeCertificateContext(bySubject);
+        CertFreeCertificateContext(cert);
+        EXPECT_TRUE(CertCloseStore(store, CERT_CLOSE_STORE_CHECK_FLAG));
+    }
 }

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "support/cert_fixture.h"
 #include "support/smime_samples.h"
 #include "support/test_pki.h"
 #include "support/test_support.h"
@@ -209,16 +210,21 @@ INSTANTIATE_TEST_SUITE_P(
                (c.attributes ? "" : "_noattr");
     });
 
-TEST_F(DecryptVerifyTest, SignerUnderAnIntermediateHasNoTrustedIssuer)
+TEST_F(DecryptVerifyTest, OnlyATrustedSignerIsFiledWithTheIntermediateItsMessageCarried)
 {
-    InstallCert("CA", Cert("intermediate"));
-    std::string entity = SignEntity(kPlainEntity, Cert("inter-user"), "sha1", true, "cms",
-                                    {"-certfile", Cert("intermediate").certPem});
-    Boxes boxes = Run(Received(kOuterHeaders, entity));
-    ASSERT_EQ(boxes.size(), 1u);
-    EXPECT_EQ(boxes[0], SignedSection("SHA-1", "inter-user", nullptr));
-    const std::string lastLine = "!!!!!!!!!!!!! 信頼できる証明書の発行者が見つかりません\n\n";
-    EXPECT_EQ(boxes[0].substr(boxes[0].size() - lastLine.size()), lastLine);
+    std::string carried = SignEntity(kPlainEntity, Cert("inter-user"), "sha1", true, "cms",
+                                     {"-certfile", Cert("intermediate").certPem});
+    EXPECT_EQ(Run(Received(kOuterHeaders, carried)), Boxes({SignedSection("SHA-1", "inter-user", "root")}));
+    EXPECT_EQ(CountCerts("CA"), 2);
+
+    TempDir stores;
+    setenv("XDG_DATA_HOME", stores.path().c_str(), 1);
+    InstallCert("Root", Cert("root"));
+    std::string missing = SignEntity(kPlainEntity, Cert("inter-user"), "sha1", true);
+    std::string planted = SignEntity(kPlainEntity, Cert("planted-alice"), "sha1", true);
+    EXPECT_EQ(Run(Received(kOuterHeaders, missing)), Boxes({SignedSection("SHA-1", "inter-user", nullptr)}));
+    EXPECT_EQ(Run(Received(kOuterHeaders, planted)), Boxes({SignedSection("SHA-1", "planted-alice", nullptr)}));
+    EXPECT_EQ(CountCerts("CA"), 0);
 }
 
 TEST_F(DecryptVerifyTest, SelfSignedSignerInRootIsItsOwnIssuer)

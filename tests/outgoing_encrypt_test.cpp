@@ -3,6 +3,8 @@
 #include <vector>
 
 #include "outgoing_support.h"
+#include "support/cert_fixture.h"
+#include "support/smime_samples.h"
 
 namespace {
 
@@ -194,4 +196,28 @@ TEST_F(OutgoingEncryptTest, RecipientOnlyInMyIsFoundAndAddressBookNeedsExactlyYe
     LoadWith({"encAlg=3DES", "useOLStore=YES"});
     out = Run(kEncryptCommand, other);
     EXPECT_EQ(Decrypt(out, pki().Get("encipher"), &ok), other);
+}
+
+TEST_F(OutgoingEncryptTest, RecipientsGetTheirBestCertificateAndNeverOneAStrangerPlanted)
+{
+    InstallPki();
+    LoadWith({"encAlg=3DES"});
+    // A stranger signs as alice: reading the message must not make his
+    // certificate hers.
+    Host().hasMessage = true;
+    Host().message = Received(kOuterHeaders, SignEntity(kPlainEntity, pki().Get("planted-alice"), "sha1", true));
+    ASSERT_TRUE(RunMenuCommand(plugin_, MENU_TYPE_MAIN, "S/MIMEメッセージの復号と検証", kMainWindow));
+    for (const char* name : {"dave-expired", "dave-stranger", "dave", "dave-earlier", "expired"})
+        InstallCert("CA", pki().Get(name));
+
+    // An expired certificate that is the only one of its address is used, and marked.
+    std::string composed = ComposedMessage("To: ALICE@example.com, Dave <dave@EXAMPLE.com>, expired@example.com\r\n");
+    std::string out = Run(kEncryptCommand, composed);
+    EXPECT_EQ(Boxes().back(), Box(u8"復号可能な受信者\\n" + ReportLine("OOOOO ", pki().Get("alice")) +
+                                  ReportLine("OOOOO ", pki().Get("alice")) +
+                                  ReportLine("OOOOO ", pki().Get("dave")) +
+                                  ReportLine("!!!!!!!!!!!!! ", pki().Get("expired"))));
+    bool ok = false;
+    EXPECT_EQ(Decrypt(out, pki().Get("dave"), &ok), composed);
+    EXPECT_EQ(CountCerts("CA"), 7);  // bob, carol, the four of dave and expired
 }

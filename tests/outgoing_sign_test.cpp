@@ -218,3 +218,17 @@ TEST_F(OutgoingSignTest, SignAndEncryptPutsTheComposedMessageBackOnAnyFailure)
     EXPECT_EQ(Run(kSignEncryptCommand, composed), composed);
     EXPECT_EQ(Boxes(), std::vector<std::string>{Box(u8"送信先の証明書がストア中にありません []")});
 }
+
+TEST_F(OutgoingSignTest, TheRenewedCertificateSignsForItsAddressInAnyCase)
+{
+    InstallPki();
+    for (const char* name : {"dave-expired", "dave", "dave-earlier"})
+        InstallCert("MY", pki().Get(name), true);
+    LoadWith({});
+    std::string composed = ComposedMessage("To: bob@example.com\r\n");
+    composed.replace(0, composed.find("\r\n"), "From: Dave <DAVE@example.com>");
+    std::string out = Run(kSignCommand, composed);
+    bool ok = false;
+    EXPECT_EQ(Verify(out, &ok), composed);
+    EXPECT_EQ(Boxes(), std::vector<std::string>{Box(u8"署名者\\n" + pki().Get("dave").subject)});
+}

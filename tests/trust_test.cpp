@@ -25,14 +25,14 @@ protected:
     void TearDown() override { free(result_); }
 
     // Runs the check on a certificate file with a fresh record.
-    int Check(const TestCert& cert)
+    int Check(const TestCert& cert, int (*check)(PCCERT_CONTEXT, SmimeResult*) = CheckSignerTrust)
     {
         memset(result_, 0, sizeof(SmimeResult));
         PCCERT_CONTEXT context = LoadCert(cert.certDer);
         EXPECT_NE(context, nullptr) << cert.name;
         if (context == NULL)
             return -1;
-        int trusted = CheckSignerTrust(context, result_);
+        int trusted = check(context, result_);
         CertFreeCertificateContext(context);
         return trusted;
     }
@@ -100,24 +100,35 @@ TEST_F(TrustTest, OutOfDateSignersLoseOnlyTheirOwnBit)
     EXPECT_TRUE(Boxes().empty());
 }
 
-TEST_F(TrustTest, NoTrustedRootLeavesTheIssuerEmpty)
+TEST_F(TrustTest, IntermediatesInTheUsersStoresCompleteTheChain)
 {
     InstallCert("Root", Pki("root"));
     InstallCert("CA", Pki("intermediate"));
-    for (const char* name : {"inter-user", "stranger", "forged"}) {
+    InstallCert("MY", Pki("old-intermediate"));
+    EXPECT_EQ(Check(Pki("inter-user")), 1);
+    EXPECT_EQ(result_->flags, kAllTrustBits);
+    EXPECT_STREQ(result_->issuerName, Sjis(Pki("root").subject).c_str());
+    // An expired intermediate still leads to the root; only the issuers' bit tells.
+    EXPECT_EQ(Check(Pki("old-inter-user")), 1);
+    EXPECT_EQ(result_->flags, SR_SIGNER_CURRENT | SR_ISSUER_TRUSTED);
+    EXPECT_STREQ(result_->issuerName, Sjis(Pki("root").subject).c_str());
+    EXPECT_TRUE(Boxes().empty());
+}
+
+TEST_F(TrustTest, NoChainToARootLeavesTheIssuerEmpty)
+{
+    InstallCert("Root", Pki("root"));
+    InstallCert("CA", Pki("stranger-ca"));
+    // No intermediate anywhere; a CA that is not a root; a root named but not
+    // the signer; a self-signed certificate that is not in "Root".
+    for (const char* name : {"inter-user", "stranger", "forged", "selfsigned"}) {
         EXPECT_EQ(Check(Pki(name)), 0) << name;
         EXPECT_EQ(result_->flags, SR_SIGNER_CURRENT) << name;
         EXPECT_STREQ(result_->signerName, Sjis(Pki(name).subject).c_str());
         EXPECT_STREQ(result_->issuerName, "") << name;
     }
-    EXPECT_TRUE(Boxes().empty());
-}
-
-TEST_F(TrustTest, AnEmptyRootStoreTrustsNothing)
-{
-    EXPECT_EQ(Check(Pki("alice")), 0);
-    EXPECT_EQ(result_->flags, SR_SIGNER_CURRENT);
     EXPECT_EQ(CountCerts("CA"), 1);
+    EXPECT_TRUE(Boxes().empty());
 }
 
 TEST_F(TrustTest, ASelfSignedCertificateInRootIsItsOwnIssuer)
@@ -153,15 +164,19 @@ TEST_F(TrustTest, OnlyTheRootWhoseKeySignedCounts)
     EXPECT_TRUE(Boxes().empty());
 }
 
-TEST_F(TrustTest, FilesTheSignerInCaOnce)
+TEST_F(TrustTest, FilesOnlyTrustedVerifiedSignersInCaOnce)
 {
     InstallCert("Root", Pki("root"));
     InstallCert("CA", Pki("bob"));
     ASSERT_EQ(CountCerts("CA"), 1);
 
-    EXPECT_EQ(Check(Pki("alice")), 1);
-    EXPECT_EQ(Check(Pki("alice")), 1);
-    EXPECT_EQ(Check(Pki("bob")), 1);
+    EXPECT_EQ(Check(Pki("carol")), 1);  // a recipient's check files nothing
+    EXPECT_EQ(CountCerts("CA"), 1);
+    EXPECT_EQ(Check(Pki("alice"), CheckVerifiedSigner), 1);
+    EXPECT_EQ(Check(Pki("alice"), CheckVerifiedSigner), 1);
+    EXPECT_EQ(Check(Pki("bob"), CheckVerifiedSigner), 1);
+    EXPECT_EQ(Check(Pki("planted-alice"), CheckVerifiedSigner), 0);
+    EXPECT_EQ(Check(Pki("stranger"), CheckVerifiedSigner), 0);
     EXPECT_EQ(CountCerts("CA"), 2);
     EXPECT_TRUE(Boxes().empty());
 

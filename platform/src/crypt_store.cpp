@@ -21,10 +21,13 @@ std::set<CertStoreImpl*>& LiveStores()
     return stores;
 }
 
-CertStoreImpl* OpenStoreFromHandle(HCERTSTORE handle)
+// A closed store lives on while contexts taken from it are held, and can
+// still be read then (as the store of a verified message's signer is, through
+// the signer's hCertStore), as on Windows; it can no longer be changed.
+CertStoreImpl* OpenStoreFromHandle(HCERTSTORE handle, bool reading = false)
 {
     CertStoreImpl* store = static_cast<CertStoreImpl*>(handle);
-    if (store == nullptr || LiveStores().count(store) == 0 || store->closed) {
+    if (store == nullptr || LiveStores().count(store) == 0 || (store->closed && !reading)) {
         SetLastError(E_INVALIDARG);
         return nullptr;
     }
@@ -339,7 +342,7 @@ PCCERT_CONTEXT WINAPI CertFindCertificateInStore(HCERTSTORE hCertStore, DWORD dw
                                                  PCCERT_CONTEXT pPrevCertContext)
 {
     std::lock_guard<std::recursive_mutex> guard(CryptLock());
-    CertStoreImpl* store = OpenStoreFromHandle(hCertStore);
+    CertStoreImpl* store = OpenStoreFromHandle(hCertStore, true);
     if (store == nullptr) {
         CertFreeCertificateContext(pPrevCertContext);
         return nullptr;
@@ -479,7 +482,7 @@ PCCERT_CONTEXT WINAPI CertGetSubjectCertificateFromStore(HCERTSTORE hCertStore,
                                                          PCERT_INFO pCertId)
 {
     std::lock_guard<std::recursive_mutex> guard(CryptLock());
-    CertStoreImpl* store = OpenStoreFromHandle(hCertStore);
+    CertStoreImpl* store = OpenStoreFromHandle(hCertStore, true);
     if (store == nullptr)
         return nullptr;
     if (pCertId == nullptr) {

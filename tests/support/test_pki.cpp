@@ -27,7 +27,9 @@ namespace fs = std::filesystem;
 
 namespace {
 
-enum class Validity { Current, Expired, Future };
+// Current certificates began a day ago; Earlier ones a month ago, Recent ones
+// an hour ago.
+enum class Validity { Current, Earlier, Recent, Expired, Future };
 
 struct CertSpec {
     const char* name;
@@ -71,6 +73,16 @@ const CertSpec kSpecs[] = {
     {"forged", "forged", "root", kBoth, false, "forged@example.com", true, true, Validity::Current},
     {"stranger", "stranger", "stranger-ca", kBoth, false, "stranger@example.com", true, true,
      Validity::Current},
+    {"old-intermediate", "Zandrel Test Old Intermediate CA", "root", kCa, true, "", false, false,
+     Validity::Expired},
+    {"old-inter-user", "old-inter-user", "old-intermediate", kBoth, false, "old-inter-user@example.com",
+     true, true, Validity::Current},
+    {"dave-expired", "dave-expired", "root", kBoth, false, "dave@example.com", true, true, Validity::Expired},
+    {"dave-earlier", "dave-earlier", "root", kBoth, false, "dave@example.com", true, true, Validity::Earlier},
+    {"dave", "dave", "root", kBoth, false, "dave@example.com", true, true, Validity::Current},
+    {"dave-stranger", "dave-stranger", "stranger-ca", kBoth, false, "dave@example.com", true, true,
+     Validity::Recent},
+    {"planted-alice", "alice", "", kBoth, false, "alice@example.com", true, true, Validity::Current},
 };
 
 struct Generated {
@@ -103,9 +115,13 @@ void SetValidity(X509* cert, Validity validity)
 {
     switch (validity) {
     case Validity::Current:
-        X509_gmtime_adj(X509_getm_notBefore(cert), -86400L);
+    case Validity::Earlier:
+    case Validity::Recent: {
+        long age = validity == Validity::Current ? 86400L : validity == Validity::Earlier ? 30 * 86400L : 3600L;
+        X509_gmtime_adj(X509_getm_notBefore(cert), -age);
         X509_time_adj_ex(X509_getm_notAfter(cert), 3650, 0, nullptr);
         break;
+    }
     case Validity::Expired:
         ASN1_TIME_set_string_X509(X509_getm_notBefore(cert), "20010101000000Z");
         ASN1_TIME_set_string_X509(X509_getm_notAfter(cert), "20020101000000Z");

@@ -34,6 +34,12 @@ struct TestCert {
 //   "selfsigned"    self-signed end entity with both usages, self@example.com
 //   "forged"        issuer name copied from root but signed by another key, forged@example.com
 //   "stranger"      both usages, issued by a CA that is in no store, stranger@example.com
+//   "old-intermediate" CA issued by root, validity ended
+//   "old-inter-user" both usages, issued by old-intermediate, old-inter-user@example.com
+//   "dave-expired", "dave-earlier", "dave"  both usages, issued by root, dave@example.com:
+//                   validity ended, began a month ago, began a day ago
+//   "dave-stranger" both usages, issued by the stranger CA an hour ago, dave@example.com
+//   "planted-alice" self-signed, both usages, subject and e-mail as alice's
 class TestPki {
 public:
     // The process-wide PKI, generated on first use into a temporary folder.

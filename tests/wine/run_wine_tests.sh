@@ -82,7 +82,7 @@ if ! wine_ready; then
   for t in "the DLL loads into zhost.exe and binds" "a host without ZDA_Connect refuses the DLL" \
            "info" "menu" "open with AddNotice" "open with Popup" "setup defaults" "setup writes the .ini" \
            "certs import into MY and CA" "encrypt with Wine's crypt32" "sign with Wine's crypt32" \
-           "decrypt/verify with Wine's crypt32"; do
+           "decrypt/verify with Wine's crypt32" "trust through an intermediate"; do
     skip "$t: $wine_reason"
   done
   finish
@@ -94,7 +94,7 @@ echo "Wine runs the $wine_arch build ($wine_build) in $WINEPREFIX"
 [ "$wine_arch" = i686 ] || echo "NOTE: this machine does not execute 32-bit x86 code; the i686 DLL is checked above without running it"
 w="[$wine_arch]"
 # The prefix is kept between runs; the user's certificate stores start empty.
-for store in MY CA AddressBook; do
+for store in MY CA AddressBook Root; do
   wine_run reg delete "HKCU\\Software\\Microsoft\\SystemCertificates\\$store" /f >/dev/null 2>&1
 done
 
@@ -312,6 +312,53 @@ else
 fi
 
 rm -f "$win/zsmime.ini"
+
+# --- Trust: a signer under an intermediate that the message carries ------------
+
+# The plug-in builds the chain with CertGetCertificateChain: Wine's crypt32
+# here, the platform layer over OpenSSL on POSIX. Both must name the same root
+# (and both must find none when the message lacks the intermediate).
+make_chain() {
+  printf 'basicConstraints=critical,CA:TRUE\nkeyUsage=critical,keyCertSign,cRLSign\n' >"$pki/inter.ext"
+  printf 'keyUsage=critical,digitalSignature,keyEncipherment\nsubjectAltName=email:carol@example.com\n' >"$pki/carol.ext"
+  openssl req -newkey rsa:2048 -nodes -subj "/C=JP/O=Zandrel Test/CN=Test Intermediate CA" \
+    -keyout "$pki/inter.key" -out "$pki/inter.csr" &&
+    openssl x509 -req -in "$pki/inter.csr" -CA "$pki/ca.pem" -CAkey "$pki/ca.key" -CAcreateserial -days 3650 \
+      -extfile "$pki/inter.ext" -out "$pki/inter.pem" &&
+    openssl req -newkey rsa:2048 -nodes -subj "/C=JP/O=Zandrel Test/CN=carol/emailAddress=carol@example.com" \
+      -keyout "$pki/carol.key" -out "$pki/carol.csr" &&
+    openssl x509 -req -in "$pki/carol.csr" -CA "$pki/inter.pem" -CAkey "$pki/inter.key" -CAcreateserial \
+      -days 3650 -extfile "$pki/carol.ext" -out "$pki/carol.pem" || return 1
+  local with
+  for with in carried missing; do
+    printf 'From: carol@example.com\r\nTo: alice@example.com\r\nSubject: signed by carol\r\n' >"$data/chain-$with.eml"
+    openssl cms -sign -md sha256 -crlfeol -signer "$pki/carol.pem" -inkey "$pki/carol.key" \
+      $([ "$with" = carried ] && echo "-certfile $pki/inter.pem") -in "$data/plain.eml" >>"$data/chain-$with.eml" ||
+      return 1
+  done
+}
+trust_lines() { crlf_off | grep '^box:' | tail -1 | grep -o -e '署名者を認証しているCA: \[[^]]*\]' -e '信頼できる証明書の発行者が見つかりません'; }
+if ! make_chain >"$pki/chain.log" 2>&1; then
+  fail "openssl could not make the chain through an intermediate"; sed 's/^/    /' "$pki/chain.log" | tail -5
+elif [ "$have_posix" -eq 0 ]; then
+  skip "$w trust through an intermediate against the POSIX build: $posix_build has no zhost"
+else
+  zw certs import Root "$(to_windows_path "$pki/ca.cer")" >"$data/root-import.log" 2>&1
+  zp certs import Root "$pki/ca.cer" >>"$data/root-import.log" 2>&1
+  for with in carried missing; do
+    zw verify "$data/chain-$with.eml" 2>&1 | crlf_off >"$data/win-chain-$with.log"
+    zp verify "$data/chain-$with.eml" 2>&1 | crlf_off >"$data/posix-chain-$with.log"
+    trust_lines <"$data/win-chain-$with.log" >"$data/win-chain-$with.trust"
+    trust_lines <"$data/posix-chain-$with.log" >"$data/posix-chain-$with.trust"
+    if ! grep -q 'メッセージは改ざんされていません' "$data/win-chain-$with.log"; then
+      reason=$(grep '^box:' "$data/win-chain-$with.log" | tail -1 || true)
+      skip "$w trust with the intermediate $with: Wine's crypt32 cannot verify the signed message (${reason:-no output})"
+    else
+      same "$w trust with the intermediate $with: Wine's chain engine gives the same result as the POSIX build ($(cat "$data/posix-chain-$with.trust"))" \
+        "$data/posix-chain-$with.trust" "$data/win-chain-$with.trust"
+    fi
+  done
+fi
 
 # Decryption: Wine 8 has no CryptDecryptMessage (its stub aborts the process).
 skip "$w decrypt/verify with Wine's crypt32: Wine 8 does not implement CryptDecryptMessage"
