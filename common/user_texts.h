@@ -41,6 +41,12 @@ inline constexpr char TEXT_BEHAVIOR_ADD_NOTICE[] =
     "メッセージに追加する形で通知 (ただしクリアテキスト署名されたメッセージの場合は何もしない)";
 inline constexpr char TEXT_BEHAVIOR_NOTHING[] = "何もしない";
 inline constexpr char TEXT_UNKNOWN_ENCRYPTION_ALGORITHM[] = "????? unknown encryption algorithm!";
+inline constexpr char TEXT_CHOOSE_ENCRYPTION_ALGORITHM[] = "暗号化アルゴリズムを選んでください";
+inline constexpr char TEXT_CHOOSE_HASH_ALGORITHM[] = "署名時ハッシュアルゴリズムを選んでください";
+inline constexpr char TEXT_SETTINGS_PATH_TOO_LONG[] =
+    "プラグインのパスが長すぎるため、設定を保存できません (260 バイトまで)";
+// wsprintfA format: the settings file's path.
+inline constexpr char TEXT_SETTINGS_NOT_WRITTEN[] = "設定ファイルに書き込めません。設定は変更されていません\n%s";
 
 // Failures that several commands share.
 inline constexpr char TEXT_NO_SOURCE[] = "メッセージが取得できません";
@@ -78,9 +84,9 @@ inline constexpr char TEXT_SIGN_ALLOCATION_FAILED[] = "Memory allocation error w
 inline constexpr char TEXT_SIGN_FAILED[] = "Error getting signed blob";
 
 // Incoming: classification, Base64, decryption, verification, the trust check.
-// wsprintfA format: the bad mark, then the encoding's name.
+// wsprintfA format: the bad mark, the encoding's name, and a blank after a name.
 inline constexpr char TEXT_UNSUPPORTED_ENCODING[] =
-    "%s Zandrel S/MIME Plug-inでは Content-Transfer-Encoding: %s をサポートしていません";
+    "%sZandrel S/MIME Plug-inでは Content-Transfer-Encoding: %s%sをサポートしていません";
 // wsprintfA format: the character's code, then the character.
 inline constexpr char TEXT_FOREIGN_BASE64[] = "不正な文字[0x%02x] (%c)を検出しました";
 inline constexpr char TEXT_DECODE_FAILED[] = "メッセージのデコードに失敗しました";

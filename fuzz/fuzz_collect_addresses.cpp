@@ -15,12 +15,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     std::string list(reinterpret_cast<const char*>(data), size);
     size_t length = strlen(list.c_str());
 
-    // Every address is part of its entry, so the output is never longer than the list.
+    // Every address is part of its entry, so the output is never longer than the
+    // list; empty elements and empty groups give no address.
     std::vector<char> output(length + 1, 'x');
     int count = -1;
     std::string entry = list;
     CollectAddresses(&list[0], output.data(), &count);
-    if (length != 0 && (count < 1 || strlen(output.data()) > length))
+    if (length != 0 && (count < 0 || strlen(output.data()) > length || (count == 0 && output[0] != '\0')))
         abort();
 
     int nameSize = size > 0 ? data[0] % 8 : 1;

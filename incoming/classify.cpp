@@ -9,17 +9,42 @@
 
 enum { TYPE_VALUE_SIZE = 65536, DESCRIPTION_SIZE = 65536, ENCODING_SIZE = 1024, NOTICE_SIZE = 1024 };
 
-static void ShowUnsupportedEncoding(const char* encoding)
+static bool IsBlank(char c)
 {
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+}
+
+// The value as one line: without the line end, folds and blanks around it, so
+// that the notice reads "... Content-Transfer-Encoding: 7bit をサポート...".
+static void TrimValue(char* value)
+{
+    char* out = value;
+    for (const char* p = value; *p != '\0';) {
+        if (!IsBlank(*p)) {
+            *out++ = *p++;
+            continue;
+        }
+        while (IsBlank(*p))
+            ++p;
+        if (out != value && *p != '\0')
+            *out++ = ' ';
+    }
+    *out = '\0';
+}
+
+static void ShowUnsupportedEncoding(char* encoding)
+{
+    TrimValue(encoding);
     char text[NOTICE_SIZE];
-    wsprintfA(text, TEXT_UNSUPPORTED_ENCODING, TEXT_BAD_MARK, encoding);
+    wsprintfA(text, TEXT_UNSUPPORTED_ENCODING, TEXT_BAD_MARK, encoding, *encoding != '\0' ? " " : "");
     ShowMessage(text);
 }
 
+// Media types compare without regard to case (RFC 2045): "Application/PKCS7-MIME" counts.
 static bool IsPkcs7Mime(const char* type)
 {
-    return strstr(type, "application/x-pkcs7-mime") != NULL ||
-           strstr(type, "application/pkcs7-mime") != NULL;
+    return FindNoCase(type, "application/x-pkcs7-mime") != NULL ||
+           FindNoCase(type, "application/pkcs7-mime") != NULL;
 }
 
 static int ClassifyPkcs7Mime(const MimePart& message, const char* type, char* description,
@@ -44,7 +69,7 @@ static int ClassifyPkcs7Mime(const MimePart& message, const char* type, char* de
 
 static bool IsPkcs7MultipartSigned(const char* type)
 {
-    return strstr(type, "multipart/signed") != NULL &&
+    return FindNoCase(type, "multipart/signed") != NULL &&
            (FindNoCase(type, "protocol=\"application/x-pkcs7-signature\"") != NULL ||
             FindNoCase(type, "protocol=\"application/pkcs7-signature\"") != NULL);
 }

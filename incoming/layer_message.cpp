@@ -21,17 +21,36 @@ static const char* BodyAfterHeaderBlock(const char* content, const char* headerE
     return headerEnd;
 }
 
+// Whether text begins with a header field ("Name:"), as a MIME entity does.
+// Libraries sign and encrypt bare texts too; such a text has no header block.
+static bool StartsWithHeaderField(const char* text)
+{
+    const char* p = text;
+    while (*p > ' ' && *p < 127 && *p != ':')
+        ++p;
+    return p != text && *p == ':';
+}
+
 void BuildLayerMessage(MimePart* outer, MimePart* layer, const char* content)
 {
     // The layer is carried as flat text: its body and sub-parts would be
     // dropped right after parsing, so only the header block is parsed.
     const char* position = content;
-    ParseHeaderBlock(layer, &position);
+    const char* body;
+    if (StartsWithHeaderField(content) || *content == '\r' || *content == '\n') {
+        ParseHeaderBlock(layer, &position);
+        body = BodyAfterHeaderBlock(content, position);
+    } else {
+        // All of it is body: its first line would otherwise be taken for a
+        // header and the carried headers put after it.
+        layer->headers.Clear();
+        layer->headers.Append("\r\n");
+        body = content;
+    }
     layer->body.Clear();
     layer->DropChildren();
 
     layer->body.Append("\r\n");
-    const char* body = BodyAfterHeaderBlock(content, position);
     if (*body != '\0')
         layer->body.Append(body);
 

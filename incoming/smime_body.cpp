@@ -1,20 +1,36 @@
 #include "incoming/smime_body.h"
 
 #include <stdlib.h>
+#include <string.h>
 
 #include "common/user_texts.h"
 #include "incoming/cms_info.h"
 #include "mime/base64.h"
 #include "mime/mime_part.h"
 
+// Where the body begins: after the blank line that ends the header block,
+// whatever line ends the sender used (bare LF from Unix mailers and
+// binary-mode transfers included). Null when the text has no blank line.
+static const char* BodyStart(const char* source)
+{
+    if (source == NULL)
+        return NULL;
+    MimePart headers;
+    const char* position = source;
+    ParseHeaderBlock(&headers, &position);
+    const LineNode* last = headers.headers.tail;
+    bool blankLine = last != NULL && last->length == 2 && memcmp(last->text, "\r\n", 2) == 0;
+    return blankLine ? position : NULL;
+}
+
 BYTE* DecodeSmimeBody(const char* source, SmimeResult* result, DWORD* derSize)
 {
-    const char* blank = source != NULL ? FindNoCase(source, "\r\n\r\n") : NULL;
-    if (blank == NULL) {
+    const char* body = BodyStart(source);
+    if (body == NULL) {
         SET_RESULT_TEXT(result->errorText, TEXT_NO_SOURCE);
         return NULL;
     }
-    BYTE* der = Base64Decode(blank + 4, derSize);
+    BYTE* der = Base64Decode(body, derSize);
     if (der == NULL)
         SET_RESULT_TEXT(result->errorText, TEXT_DECODE_FAILED);
     return der;

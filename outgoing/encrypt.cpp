@@ -284,6 +284,10 @@ int EncryptMessage(HWND window, LPARAM, SmimeResult* result)
     }
     int count = 0;
     CollectAddresses(recipients, job.addresses.get(), &count);
+    if (count == 0) {  // only empty groups such as "undisclosed-recipients:;"
+        ShowMissingRecipient("");
+        return 0;
+    }
     if (count > MAX_ADDRESSES) {
         ShowMessage(TEXT_TOO_MANY_RECIPIENTS);
         return 0;

@@ -1,5 +1,6 @@
 #include "settings/settings.h"
 
+#include <stddef.h>
 #include <string.h>
 
 #include "common/text.h"
@@ -12,46 +13,81 @@ static const char kSection[] = "Settings";
 struct SettingKey {
     const char* name;
     const char* defaultValue;
-    char* value;
+    size_t offset;  // of the value in Settings
 };
 
 static const SettingKey kKeys[] = {
-    {"encAlg", "RC2(40bit)", g_settings.encAlg},
-    {"encCert", "", g_settings.encCert},
-    {"signHashOID", "1.3.14.3.2.26", g_settings.signHashOID},
-    {"signCert", "", g_settings.signCert},
-    {"useOLStore", "NO", g_settings.useOLStore},
-    {"detachedSig", "NO", g_settings.detachedSig},
-    {"receivingBehavior", "AddNotice", g_settings.receivingBehavior},
-    {"debug", "NO", g_settings.debug},
+    {"encAlg", "RC2(40bit)", offsetof(Settings, encAlg)},
+    {"encCert", "", offsetof(Settings, encCert)},
+    {"signHashOID", "1.3.14.3.2.26", offsetof(Settings, signHashOID)},
+    {"signCert", "", offsetof(Settings, signCert)},
+    {"useOLStore", "NO", offsetof(Settings, useOLStore)},
+    {"detachedSig", "NO", offsetof(Settings, detachedSig)},
+    {"receivingBehavior", "AddNotice", offsetof(Settings, receivingBehavior)},
+    {"debug", "NO", offsetof(Settings, debug)},
 };
 
-static void BuildSettingsPath(HINSTANCE module)
+static char* ValueOf(Settings& settings, const SettingKey& key)
+{
+    return reinterpret_cast<char*>(&settings) + key.offset;
+}
+
+static const char* ValueOf(const Settings& settings, const SettingKey& key)
+{
+    return reinterpret_cast<const char*>(&settings) + key.offset;
+}
+
+// The module's path with its extension replaced by ".ini"; false (and an
+// empty path) when the module's path or the result does not fit the buffer,
+// since a cut path would name another file, possibly in a parent folder.
+static bool BuildSettingsPath(HINSTANCE module)
 {
     memset(g_settingsPath, 0, sizeof g_settingsPath);
-    GetModuleFileNameA(module, g_settingsPath, sizeof g_settingsPath);
-    g_settingsPath[sizeof g_settingsPath - 1] = '\0';
+    DWORD length = GetModuleFileNameA(module, g_settingsPath, sizeof g_settingsPath);
+    if (length == 0 || length >= sizeof g_settingsPath) {
+        g_settingsPath[0] = '\0';
+        return false;
+    }
     char* dot = strrchr(g_settingsPath, '.');
-    size_t keep = dot != NULL ? (size_t)(dot - g_settingsPath) : strlen(g_settingsPath);
-    // Never write past the 260-byte buffer, even for a path at the limit.
-    if (keep + sizeof ".ini" > sizeof g_settingsPath)
-        keep = sizeof g_settingsPath - sizeof ".ini";
+    size_t keep = dot != NULL ? (size_t)(dot - g_settingsPath) : length;
+    if (keep + sizeof ".ini" > sizeof g_settingsPath) {
+        g_settingsPath[0] = '\0';
+        return false;
+    }
     memcpy(g_settingsPath + keep, ".ini", sizeof ".ini");
+    return true;
 }
 
 void LoadSettings(HINSTANCE module)
 {
-    BuildSettingsPath(module);
-    for (const SettingKey& key : kKeys)
-        GetPrivateProfileStringA(kSection, key.name, key.defaultValue, key.value, SETTING_SIZE,
-                                 g_settingsPath);
+    bool havePath = BuildSettingsPath(module);
+    for (const SettingKey& key : kKeys) {
+        char* value = ValueOf(g_settings, key);
+        if (havePath)
+            GetPrivateProfileStringA(kSection, key.name, key.defaultValue, value, SETTING_SIZE, g_settingsPath);
+        else
+            strcpy(value, key.defaultValue);
+    }
 }
 
-void SaveSetting(char* setting, LPCSTR key, LPCSTR value)
+SaveResult SaveSettings(const Settings& next)
 {
-    if (setting != value)
-        CopyText(setting, SETTING_SIZE, value);
-    WritePrivateProfileStringA(kSection, key, setting, g_settingsPath);
+    if (g_settingsPath[0] == '\0')
+        return SAVE_NO_PATH;
+    size_t count = sizeof kKeys / sizeof kKeys[0];
+    for (size_t i = 0; i < count; ++i) {
+        if (WritePrivateProfileStringA(kSection, kKeys[i].name, ValueOf(next, kKeys[i]), g_settingsPath))
+            continue;
+        // Best effort: the file should again hold what the loaded values say.
+        while (i-- > 0)
+            WritePrivateProfileStringA(kSection, kKeys[i].name, ValueOf(g_settings, kKeys[i]), g_settingsPath);
+        return SAVE_WRITE_FAILED;
+    }
+    for (const SettingKey& key : kKeys) {
+        char* value = ValueOf(g_settings, key);
+        CopyText(value, SETTING_SIZE, ValueOf(next, key));
+    }
+    return SAVE_DONE;
 }
 
 bool SettingIsYes(LPCSTR value)

@@ -17,13 +17,19 @@ struct Settings {
 };
 
 extern Settings g_settings;
+// Empty when the module's path does not fit: the values are then the defaults
+// and cannot be saved.
 extern char g_settingsPath[MAX_PATH];
 
 // Builds the settings path from the module's own path and reads all eight keys.
 void LoadSettings(HINSTANCE module);
 
-// Copies value into the loaded setting and writes it to the file (setup dialog only).
-void SaveSetting(char* setting, LPCSTR key, LPCSTR value);
+enum SaveResult { SAVE_DONE, SAVE_NO_PATH, SAVE_WRITE_FAILED };
+
+// Writes all eight keys of `next` to the file, in order, and only when every
+// write succeeded makes them the loaded values (setup dialog only). A failed
+// write puts the keys already written back to their loaded values.
+SaveResult SaveSettings(const Settings& next);
 
 // True only for the exact text "YES".
 bool SettingIsYes(LPCSTR value);

@@ -1,5 +1,5 @@
 // The setup dialog: shows the eight settings, lists the user's own
-// certificates for signing and encryption, and on OK saves every key.
+// certificates for signing and encryption, and on OK saves every key it shows.
 #include "settings/setup_dialog.h"
 
 #include <string.h>
@@ -14,8 +14,6 @@
 #include "settings/settings.h"
 
 namespace {
-
-// The certificate lists' item for an empty setting: find the certificate by the From address.
 
 const char* const kEncAlgs[] = {"RC2(40bit)", "DES", "RC2(128bit)", "3DES"};
 
@@ -41,6 +39,25 @@ void InsertItems(HWND dialog, int list, const char* const* items, int count)
         ListMessage(dialog, list, CB_INSERTSTRING, (WPARAM)i, items[i]);
 }
 
+// Selects the item whose text is exactly `text`, or nothing. The list's own
+// search would take the first item that merely begins with the text and
+// ignore letter case, so an untouched OK could store another certificate.
+void SelectExactItem(HWND dialog, int list, const char* text)
+{
+    LRESULT found = CB_ERR;
+    size_t length = strlen(text);
+    LRESULT count = SendDlgItemMessageA(dialog, list, CB_GETCOUNT, 0, 0);
+    for (LRESULT i = 0; i < count && found == CB_ERR; ++i) {
+        char item[SETTING_SIZE];
+        if (SendDlgItemMessageA(dialog, list, CB_GETLBTEXTLEN, (WPARAM)i, 0) != (LRESULT)length ||
+            length >= sizeof item)
+            continue;
+        if (ListMessage(dialog, list, CB_GETLBTEXT, (WPARAM)i, item) != CB_ERR && strcmp(item, text) == 0)
+            found = i;
+    }
+    SendDlgItemMessageA(dialog, list, CB_SETCURSEL, (WPARAM)found, 0);
+}
+
 // Adds the subject of every certificate of "MY" that allows `usage`, then
 // selects the stored subject (or the From item when none is stored). False
 // when the store cannot be opened.
@@ -59,15 +76,21 @@ bool FillCertificateList(HWND dialog, int list, BYTE usage, const char* stored)
         if (GetSubjectString(cert, subject) >= 2)
             ListMessage(dialog, list, CB_ADDSTRING, 0, subject);
     }
-    // The list's own prefix search, which ignores letter case; no match leaves no selection.
-    ListMessage(dialog, list, CB_SELECTSTRING, (WPARAM)-1, stored[0] != '\0' ? stored : TEXT_FROM_ITEM);
+    SelectExactItem(dialog, list, stored[0] != '\0' ? stored : TEXT_FROM_ITEM);
     return true;
 }
+
+// How far the initialisation got. A failed opening of "MY" stops it, and OK
+// then saves only the keys whose controls were filled; the others keep their
+// loaded values instead of whatever an empty control would say.
+enum FilledUpTo { FILLED_ALGORITHM, FILLED_ENC_CERT, FILLED_ALL };
+FilledUpTo g_filled = FILLED_ALGORITHM;  // of the open dialog (it is modal)
 
 // Returns TRUE to have the system focus the OK button, FALSE when the
 // initialisation stopped because "MY" could not be opened.
 BOOL InitDialog(HWND dialog)
 {
+    g_filled = FILLED_ALGORITHM;
     char version[SETTING_SIZE];
     wsprintfA(version, "%s %s", PLUGIN_NAME, PLUGIN_VERSION);
     SetDlgItemTextA(dialog, IDC_VERSION, version);
@@ -85,6 +108,7 @@ BOOL InitDialog(HWND dialog)
     ListMessage(dialog, IDC_ENC_CERT, CB_INSERTSTRING, 0, TEXT_FROM_ITEM);
     if (!FillCertificateList(dialog, IDC_ENC_CERT, CERT_KEY_ENCIPHERMENT_KEY_USAGE, g_settings.encCert))
         return FALSE;
+    g_filled = FILLED_ENC_CERT;
 
     const char* const hashItems[] = {"SHA-1", "MD5"};
     InsertItems(dialog, IDC_HASH_ALG, hashItems, 2);
@@ -96,6 +120,7 @@ BOOL InitDialog(HWND dialog)
     ListMessage(dialog, IDC_SIGN_CERT, CB_ADDSTRING, 0, TEXT_FROM_ITEM);
     if (!FillCertificateList(dialog, IDC_SIGN_CERT, CERT_DIGITAL_SIGNATURE_KEY_USAGE, g_settings.signCert))
         return FALSE;
+    g_filled = FILLED_ALL;
 
     CheckDlgButton(dialog, IDC_USE_OL_STORE, SettingIsYes(g_settings.useOLStore) ? BST_CHECKED : BST_UNCHECKED);
     CheckDlgButton(dialog, IDC_DETACHED_SIG, SettingIsYes(g_settings.detachedSig) ? BST_CHECKED : BST_UNCHECKED);
@@ -126,48 +151,70 @@ void SelectedText(HWND dialog, int list, char* text)
         text[0] = '\0';
 }
 
-void SaveCertificate(HWND dialog, int list, char* setting, const char* key)
+// The setting value of a certificate list: empty for the From item.
+void CertificateChoice(HWND dialog, int list, char* setting)
 {
-    char text[SETTING_SIZE];
-    SelectedText(dialog, list, text);
-    SaveSetting(setting, key, strcmp(text, TEXT_FROM_ITEM) == 0 ? "" : text);
+    SelectedText(dialog, list, setting);
+    if (strcmp(setting, TEXT_FROM_ITEM) == 0)
+        setting[0] = '\0';
 }
 
-const char* YesNo(HWND dialog, int box)
+void YesNo(HWND dialog, int box, char* setting)
 {
-    return IsDlgButtonChecked(dialog, box) == BST_CHECKED ? "YES" : "NO";
+    strcpy(setting, IsDlgButtonChecked(dialog, box) == BST_CHECKED ? "YES" : "NO");
 }
 
-// Saves key by key; a list without a selection stops the saving part of the
-// way, with the earlier keys saved, and the dialog stays open.
+bool HasSelection(HWND dialog, int list)
+{
+    return SendDlgItemMessageA(dialog, list, CB_GETCURSEL, 0, 0) != CB_ERR;
+}
+
+// Saves the keys the dialog shows, all together, and closes it. A list
+// without a choice or a failed write is told and keeps the dialog open with
+// nothing changed.
 void SaveAndClose(HWND dialog)
 {
-    if (SendDlgItemMessageA(dialog, IDC_ENC_ALG, CB_GETCURSEL, 0, 0) == CB_ERR)
+    if (!HasSelection(dialog, IDC_ENC_ALG)) {
+        ShowMessage(TEXT_CHOOSE_ENCRYPTION_ALGORITHM);
         return;
-    char text[SETTING_SIZE];
-    SelectedText(dialog, IDC_ENC_ALG, text);
-    SaveSetting(g_settings.encAlg, "encAlg", text);
-
-    SaveCertificate(dialog, IDC_ENC_CERT, g_settings.encCert, "encCert");
-
-    LRESULT hash = SendDlgItemMessageA(dialog, IDC_HASH_ALG, CB_GETCURSEL, 0, 0);
-    if (hash == CB_ERR)
+    }
+    if (g_filled >= FILLED_ENC_CERT && !HasSelection(dialog, IDC_HASH_ALG)) {
+        ShowMessage(TEXT_CHOOSE_HASH_ALGORITHM);
         return;
-    SaveSetting(g_settings.signHashOID, "signHashOID", hash == 0 ? kSha1Oid : kMd5Oid);
-
-    SaveCertificate(dialog, IDC_SIGN_CERT, g_settings.signCert, "signCert");
-    SaveSetting(g_settings.useOLStore, "useOLStore", YesNo(dialog, IDC_USE_OL_STORE));
-    SaveSetting(g_settings.detachedSig, "detachedSig", YesNo(dialog, IDC_DETACHED_SIG));
-
-    SelectedText(dialog, IDC_RECEIVING_BEHAVIOR, text);
-    const char* behavior = kBehaviorValues[3];
-    for (int i = 0; i < 3; ++i)
-        if (strcmp(text, kBehaviorItems[i]) == 0)
-            behavior = kBehaviorValues[i];
-    SaveSetting(g_settings.receivingBehavior, "receivingBehavior", behavior);
-
-    SaveSetting(g_settings.debug, "debug", YesNo(dialog, IDC_DEBUG));
-    EndDialog(dialog, IDOK);
+    }
+    Settings next = g_settings;
+    SelectedText(dialog, IDC_ENC_ALG, next.encAlg);
+    if (g_filled >= FILLED_ENC_CERT) {
+        CertificateChoice(dialog, IDC_ENC_CERT, next.encCert);
+        LRESULT hash = SendDlgItemMessageA(dialog, IDC_HASH_ALG, CB_GETCURSEL, 0, 0);
+        strcpy(next.signHashOID, hash == 0 ? kSha1Oid : kMd5Oid);
+    }
+    if (g_filled >= FILLED_ALL) {
+        CertificateChoice(dialog, IDC_SIGN_CERT, next.signCert);
+        YesNo(dialog, IDC_USE_OL_STORE, next.useOLStore);
+        YesNo(dialog, IDC_DETACHED_SIG, next.detachedSig);
+        char text[SETTING_SIZE];
+        SelectedText(dialog, IDC_RECEIVING_BEHAVIOR, text);
+        strcpy(next.receivingBehavior, kBehaviorValues[3]);
+        for (int i = 0; i < 3; ++i)
+            if (strcmp(text, kBehaviorItems[i]) == 0)
+                strcpy(next.receivingBehavior, kBehaviorValues[i]);
+        YesNo(dialog, IDC_DEBUG, next.debug);
+    }
+    switch (SaveSettings(next)) {
+    case SAVE_DONE:
+        EndDialog(dialog, IDOK);
+        return;
+    case SAVE_NO_PATH:
+        ShowMessage(TEXT_SETTINGS_PATH_TOO_LONG);
+        return;
+    case SAVE_WRITE_FAILED: {
+        char text[SETTING_SIZE];
+        wsprintfA(text, TEXT_SETTINGS_NOT_WRITTEN, g_settingsPath);
+        ShowMessage(text);
+        return;
+    }
+    }
 }
 
 }  // namespace

@@ -50,12 +50,15 @@ TEST(AddressTest, DisplayForms)
         {"\"Liddell <A>\" <alice@example.com>", "Liddell <A>", "alice@example.com"},
         {"alice@example.com (Alice L.)", "Alice L.", "alice@example.com"},
         {" \t alice@example.com \t ", "", "alice@example.com"},
-        {"alice@example.com\r\n", "", "alice@example.com\r\n"},
+        {"alice@example.com\r\n", "", "alice@example.com"},
         {"Alice < alice@example.com >", "Alice", "alice@example.com"},
         {"Alice <alice@example.com", "Alice", "alice@example.com"},
         {"Alice <>", "Alice", ""},
         {"\"Unclosed <alice@example.com>", "", "\"Unclosed <alice@example.com>"},
-        {"(Comment) alice@example.com", "Comment", "Comment"},
+        {"(Comment) alice@example.com", "Comment", "alice@example.com"},
+        {"alice(home)@example.com (Alice (A.) L.)", "home", "alice@example.com"},
+        {"Alice (Sales, Tokyo) <alice@example.com>", "Alice (Sales, Tokyo)", "alice@example.com"},
+        {"(a <b>) alice@example.com", "a <b>", "alice@example.com"},
         {"", "", ""},
         {"   ", "", ""},
     };
@@ -102,25 +105,30 @@ TEST(AddressTest, ResultsAreCutToTheirBuffers)
     EXPECT_EQ(std::string(address), longEntry.substr(0, ADDRESS_SIZE - 1));
 }
 
-TEST(AddressTest, CollectAddressesSplitsAtEveryComma)
+TEST(AddressTest, CollectAddressesReadsListsAsClientsWriteThem)
 {
-    Collected two = Collect("alice@example.com, Bob <bob@example.jp>");
-    EXPECT_EQ(two.output, "alice@example.com,bob@example.jp");
-    EXPECT_EQ(two.count, 2);
-
-    Collected trailing = Collect("alice@example.com,");
-    EXPECT_EQ(trailing.output, "alice@example.com,");
-    EXPECT_EQ(trailing.count, 2);
-
-    // A comma inside a quoted name splits the entry as well.
-    Collected quoted = Collect("\"Liddell, Alice\" <alice@example.com>, bob@example.jp");
-    EXPECT_EQ(quoted.output, "\"Liddell,Alice\" <alice@example.com>,bob@example.jp");
-    EXPECT_EQ(quoted.count, 3);
-
-    Collected empties = Collect(",, ,");
-    EXPECT_EQ(empties.output, ",,,");
-    EXPECT_EQ(empties.count, 4);
-
+    struct Case {
+        const char* list;
+        const char* output;
+        int count;
+    } cases[] = {
+        {"alice@example.com, Bob <bob@example.jp>", "alice@example.com,bob@example.jp", 2},
+        {"\"Yamada, Taro\" <taro@example.jp>, hanako@example.jp", "taro@example.jp,hanako@example.jp", 2},
+        {"taro@example.jp (Yamada, Taro), hanako@example.jp", "taro@example.jp,hanako@example.jp", 2},
+        {"Team: a@example.jp, \"B, b\" <b@example.jp>;, c@example.jp", "a@example.jp,b@example.jp,c@example.jp", 3},
+        {"undisclosed-recipients:;", "", 0},
+        {"alice@example.com,\r\n\tbob@example.jp,", "alice@example.com,bob@example.jp", 2},
+        {"a@example.jp; b@example.jp", "a@example.jp,b@example.jp", 2},
+        {",, ,(nobody)", "", 0},
+        {"Alice <>, b@example.jp", ",b@example.jp", 2},
+        // Shift-JIS names whose trail bytes look like ",", "\"", "<" and "(".
+        {"\x81,\x82\" <a@example.jp>, \"\x83<\x84(\" <b@example.jp>", "a@example.jp,b@example.jp", 2},
+    };
+    for (const Case& c : cases) {
+        Collected got = Collect(c.list);
+        EXPECT_EQ(got.output, c.output) << c.list;
+        EXPECT_EQ(got.count, c.count) << c.list;
+    }
     Collected none = Collect("");
     EXPECT_EQ(none.output, "untouched");
     EXPECT_EQ(none.count, -1);

@@ -40,7 +40,7 @@ TEST_F(ClassifyTest, Pkcs7MimeKinds)
         {"Content-Type: application/pkcs7-mime; name=smime.p7m\r\n", SMIME_PKCS7_UNTYPED},
         {"Content-Type: application/x-pkcs7-mime\r\nContent-Description: S/MIME Encrypted Message\r\n",
          SMIME_ENVELOPED},
-        {"Content-Type: Application/PKCS7-MIME; smime-type=enveloped-data\r\n", SMIME_NONE},
+        {"Content-Type: Application/PKCS7-MIME; smime-type=enveloped-data\r\n", SMIME_ENVELOPED},
         {"Content-Type: application/pkcs7-mime; SMIME-TYPE=ENVELOPED-DATA\r\n", SMIME_ENVELOPED},
         {"Content-Type: application/pkcs7-mime; smime-type = enveloped-data\r\n", SMIME_PKCS7_UNTYPED},
         {"Content-Type: application/x-pkcs7-mime;\r\n\tsmime-type=\"enveloped-data\"\r\n", SMIME_ENVELOPED},
@@ -71,7 +71,7 @@ TEST_F(ClassifyTest, MultipartSigned)
     EXPECT_EQ(Classify("Content-Type: multipart/signed; protocol=application/pkcs7-signature\r\n"),
               SMIME_NONE);
     EXPECT_EQ(Classify("Content-Type: Multipart/Signed; protocol=\"application/pkcs7-signature\"\r\n"),
-              SMIME_NONE);
+              SMIME_MULTIPART_SIGNED);
     EXPECT_TRUE(recorder_.boxes().empty());
 }
 
@@ -95,12 +95,17 @@ TEST_F(ClassifyTest, OtherTransferEncodingsShowTheNotice)
                        "Content-Transfer-Encoding: 7bit\r\n"),
               SMIME_NONE);
     EXPECT_EQ(Classify("Content-Type: application/x-pkcs7-mime\r\n"), SMIME_NONE);
-    ASSERT_EQ(recorder_.boxes().size(), 2u);
-    const char* prefix = "!!!!!!!!!!!!!  Zandrel S/MIME Plug-inでは Content-Transfer-Encoding: ";
-    EXPECT_EQ(recorder_.boxes()[0].text, std::string(prefix) + "7bit\r\n をサポートしていません");
+    EXPECT_EQ(Classify("Content-Type: application/pkcs7-mime\r\nContent-Transfer-Encoding: \r\n"
+                       " quoted-printable  \r\n\t(old client)\r\n"),
+              SMIME_NONE);
+    ASSERT_EQ(recorder_.boxes().size(), 3u);
+    // The value as one line, without its line end, folds or doubled blanks.
+    const char* prefix = "!!!!!!!!!!!!! Zandrel S/MIME Plug-inでは Content-Transfer-Encoding: ";
+    EXPECT_EQ(recorder_.boxes()[0].text, std::string(prefix) + "7bit をサポートしていません");
     EXPECT_EQ(recorder_.boxes()[0].caption, "メッセージ");
     EXPECT_EQ(recorder_.boxes()[0].type, (UINT)(MB_TOPMOST | MB_ICONINFORMATION));
-    EXPECT_EQ(recorder_.boxes()[1].text, std::string(prefix) + " をサポートしていません");
+    EXPECT_EQ(recorder_.boxes()[1].text, std::string(prefix) + "をサポートしていません");
+    EXPECT_EQ(recorder_.boxes()[2].text, std::string(prefix) + "quoted-printable (old client) をサポートしていません");
 
     // A very long value is cut with the notice's buffer.
     recorder_.Clear();
@@ -182,7 +187,7 @@ TEST_F(OpenMailTest, SevenBitPkcs7MimeShowsOnlyTheEncodingNotice)
                           "Content-Transfer-Encoding: 7bit\r\n"));
     ASSERT_EQ(Host().transcript.size(), 1u);
     EXPECT_EQ(Host().transcript[0],
-              Utf8("box: [メッセージ] !!!!!!!!!!!!!  Zandrel S/MIME Plug-inでは Content-Transfer-Encoding: "
-                   "7bit\\r\\n をサポートしていません"));
+              Utf8("box: [メッセージ] !!!!!!!!!!!!! Zandrel S/MIME Plug-inでは Content-Transfer-Encoding: "
+                   "7bit をサポートしていません"));
     EXPECT_TRUE(Host().notices.empty());
 }

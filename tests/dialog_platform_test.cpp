@@ -163,9 +163,10 @@ TEST(DialogPlatformTest, SortedListAddsInCaseInsensitiveOrderUnsortedListAppends
 {
     TestDialog t;
     t.play = [](HWND d) {
-        for (const char* s : {"beta", "Alpha", "gamma", "alpha", "Beta2"})
+        // An item equal to one already there (ignoring case) goes before it, as in user32.
+        for (const char* s : {"beta", "Alpha", "gamma", "alpha", "Beta2", "BETA"})
             Send(d, 1019, CB_ADDSTRING, 0, s);
-        EXPECT_EQ(Items(d, 1019), (std::vector<std::string>{"Alpha", "alpha", "beta", "Beta2", "gamma"}));
+        EXPECT_EQ(Items(d, 1019), (std::vector<std::string>{"alpha", "Alpha", "BETA", "beta", "Beta2", "gamma"}));
         // A position given explicitly is kept even in a sorted list.
         EXPECT_EQ(Send(d, 1019, CB_INSERTSTRING, 0, "zzz"), 0);
         EXPECT_EQ(Items(d, 1019)[0], "zzz");

@@ -547,6 +547,31 @@ TEST_F(DecryptVerifyTest, OpeningAnEncryptedMessageWithAutoVerifyUnwrapsIt)
     EXPECT_EQ(Host().liveTexts, 0);
 }
 
+std::string WithBareLineFeeds(std::string text)
+{
+    for (size_t at; (at = text.find("\r\n")) != std::string::npos;)
+        text.erase(at, 1);
+    return text;
+}
+
+// Mail stored by Unix mailers has bare LF line ends throughout; opening it
+// with AutoVerify must not fail every time.
+TEST_F(DecryptVerifyTest, BareLineFeedPkcs7MimeMessagesAreUnwrapped)
+{
+    WriteSettings({"receivingBehavior=AutoVerify"});
+    Load();
+    Host().hasMessage = true;
+    Host().message = WithBareLineFeeds(EncryptedPlain("des3"));
+    BoxRecorder recorder;
+    plugin_.OpenMail();
+    EXPECT_EQ(recorder.Texts(), Boxes({EncryptedSection("3DES", "alice")}));
+    EXPECT_EQ(Host().message, UnwrappedPlain());
+
+    std::string opaque = Received(kOuterHeaders, SignEntity(kPlainEntity, Cert("alice"), "sha1", false));
+    EXPECT_EQ(Run(WithBareLineFeeds(opaque)), Boxes({SignedSection("SHA-1", "alice", "root")}));
+    EXPECT_EQ(Host().message, UnwrappedPlain());
+}
+
 TEST_F(DecryptVerifyTest, PopupAnsweredYesVerifiesAfterTheQuestion)
 {
     WriteSettings({"receivingBehavior=Popup"});

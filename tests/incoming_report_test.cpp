@@ -109,9 +109,13 @@ TEST(LayerMessageTest, CarriesMissingOuterHeadersInFixedOrderBeforeTheBlankLine)
               "\r\n\r\npre\r\n--b\r\n\r\npart\r\n--b--\r\n");
 }
 
-TEST(LayerMessageTest, ContentWithoutBlankLineKeepsEveryByte)
+// A bare text (as libraries encrypt and sign one) is all body; the carried
+// headers come before it, not after its first line.
+TEST(LayerMessageTest, ContentWithoutHeaderBlockIsAllBody)
 {
-    EXPECT_EQ(Layer("Subject: s\r\n\r\n", "only a line"), "Subject: s\r\nonly a line\r\n\r\n");
+    EXPECT_EQ(Layer("Subject: s\r\n\r\n", "only a line"), "Subject: s\r\n\r\n\r\nonly a line");
+    EXPECT_EQ(Layer("Subject: s\r\n\r\n", "Dear Bob:\r\nhello\r\n"),
+              "Subject: s\r\n\r\n\r\nDear Bob:\r\nhello\r\n");
 }
 
 TEST(LayerMessageTest, ContentEndingWithoutLineBreakKeepsItsLastBytes)

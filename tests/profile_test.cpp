@@ -1,5 +1,8 @@
 // The initialisation-file service as the settings use it.
+#include <filesystem>
+
 #include <windows.h>
+#include <zplatform.h>
 
 #include "support/test_support.h"
 
@@ -61,4 +64,35 @@ TEST_F(ProfileTest, NullValueDeletesKey)
     WritePrivateProfileStringA("Settings", "a", NULL, file_.c_str());
     EXPECT_EQ(Get("a"), "default");
     EXPECT_EQ(Get("b"), "2");
+}
+
+TEST_F(ProfileTest, Utf8FileWithByteOrderMarkIsReadInTheAnsiCodePageAndStaysUtf8)
+{
+    const std::string utf8 = "\xEF\xBB\xBF[Settings]\r\nsignCert=CN=\xE6\x97\xA5\xE6\x9C\xAC\r\n";  // 日本
+    WriteFile(file_, utf8);
+    EXPECT_EQ(Get("signCert"), "CN=日本");  // a literal here is Shift-JIS
+    ASSERT_TRUE(WritePrivateProfileStringA("Settings", "encAlg", "DES", file_.c_str()));
+    EXPECT_EQ(ReadFile(file_), utf8 + "encAlg=DES\r\n");
+}
+
+TEST_F(ProfileTest, OnlyTheFirstOfTwoSectionsWithTheSameNameCounts)
+{
+    WriteFile(file_, "[Settings]\r\na=first\r\n[Other]\r\n[SETTINGS]\r\na=second\r\nb=later\r\n");
+    EXPECT_EQ(Get("a"), "first");
+    EXPECT_EQ(Get("b"), "default");
+    ASSERT_TRUE(WritePrivateProfileStringA("Settings", "b", "new", file_.c_str()));
+    EXPECT_EQ(Get("b"), "new");
+    EXPECT_EQ(ReadFile(file_), "[Settings]\r\na=first\r\nb=new\r\n[Other]\r\n[SETTINGS]\r\na=second\r\nb=later\r\n");
+}
+
+TEST_F(ProfileTest, FailedWriteLeavesTheOldFileWhole)
+{
+    WriteFile(file_, "[Settings]\r\nreceivingBehavior=Popup\r\n");
+    ZPlatformInjectFailure("WritePrivateProfileStringA", 0);
+    SetLastError(0);
+    EXPECT_FALSE(WritePrivateProfileStringA("Settings", "encAlg", "3DES", file_.c_str()));
+    EXPECT_EQ(GetLastError(), (DWORD)ERROR_DISK_FULL);
+    EXPECT_EQ(ReadFile(file_), "[Settings]\r\nreceivingBehavior=Popup\r\n");
+    // No half-written file is left beside it.
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir_.path()), {}), 1);
 }

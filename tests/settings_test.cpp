@@ -3,6 +3,8 @@
 
 #include <filesystem>
 
+#include <zplatform.h>
+
 #include "settings/settings.h"
 #include "support/test_support.h"
 
@@ -74,12 +76,53 @@ TEST_F(SettingsTest, PathWithoutAnyDotGetsIniAppended)
     EXPECT_EQ(std::string(g_settingsPath), plain.File("zsmime.ini"));
 }
 
-TEST_F(SettingsTest, SaveSettingUpdatesValueAndFileKeepingOtherKeys)
+TEST_F(SettingsTest, PathIsBesideTheLinkTheModuleWasLoadedThrough)
 {
-    WriteSettings({"encAlg=DES", "debug=NO"});
+    TempDir links;
+    modulePath_ = links.File("zsmime.dll");
+    fs::create_symlink(ZSMIME_PLUGIN_PATH, modulePath_);
     LoadLikeTheModule();
-    SaveSetting(g_settings.encCert, "encCert", "");
-    SaveSetting(g_settings.encAlg, "encAlg", "3DES");
+    EXPECT_EQ(std::string(g_settingsPath), links.File("zsmime.ini"));
+}
+
+TEST_F(SettingsTest, ModulePathLongerThanTheBufferGivesDefaultsAndNoFile)
+{
+    // Cut at 259 bytes the path would end inside "folder.long...", whose '.'
+    // would name a file in a parent folder.
+    std::string folder = dir_.File("folder.long");
+    while (folder.size() < 300)
+        folder += "/" + std::string(40, 'd');
+    fs::create_directories(folder);
+    modulePath_ = folder + "/zsmime.dll";
+    fs::copy_file(ZSMIME_PLUGIN_PATH, modulePath_);
+    WriteFile(dir_.File("folder.ini"), "[Settings]\r\nencAlg=DES\r\n");
+    LoadLikeTheModule();
+    EXPECT_STREQ(g_settingsPath, "");
+    EXPECT_STREQ(g_settings.encAlg, "RC2(40bit)");
+    Settings next = g_settings;
+    EXPECT_EQ(SaveSettings(next), SAVE_NO_PATH);
+}
+
+TEST_F(SettingsTest, SaveSettingsWritesAllKeysOrNoneOfThem)
+{
+    WriteSettings({"encAlg=DES", "debug=NO", "other=kept"});
+    LoadLikeTheModule();
+    Settings next = g_settings;
+    strcpy(next.encAlg, "3DES");
+    strcpy(next.useOLStore, "YES");
+
+    // The third write fails: the first two are put back, nothing is loaded.
+    ZPlatformInjectFailure("WritePrivateProfileStringA", 2);
+    EXPECT_EQ(SaveSettings(next), SAVE_WRITE_FAILED);
+    ZPlatformInjectFailure(NULL, 0);
+    EXPECT_STREQ(g_settings.encAlg, "DES");
+    EXPECT_STREQ(g_settings.useOLStore, "NO");
+    EXPECT_EQ(ReadFile(SettingsPath()), "[Settings]\r\nencAlg=DES\r\ndebug=NO\r\nother=kept\r\nencCert=\r\n");
+
+    EXPECT_EQ(SaveSettings(next), SAVE_DONE);
     EXPECT_STREQ(g_settings.encAlg, "3DES");
-    EXPECT_EQ(ReadFile(SettingsPath()), "[Settings]\r\nencAlg=3DES\r\ndebug=NO\r\nencCert=\r\n");
+    EXPECT_STREQ(g_settings.useOLStore, "YES");
+    EXPECT_EQ(ReadFile(SettingsPath()),
+              "[Settings]\r\nencAlg=3DES\r\ndebug=NO\r\nother=kept\r\nencCert=\r\nsignHashOID=1.3.14.3.2.26\r\n"
+              "signCert=\r\nuseOLStore=YES\r\ndetachedSig=NO\r\nreceivingBehavior=AddNotice\r\n");
 }

@@ -269,7 +269,8 @@ TEST_F(SetupDialogTest, UnknownEncryptionAlgorithmIsReportedAndOkWaitsForAChoice
         Choose(d, IDC_ENC_ALG, "3DES");
         Act(d, DialogAction::OK);
     });
-    EXPECT_EQ(Boxes(), std::vector<std::string>{MessageBoxLine("????? unknown encryption algorithm!")});
+    EXPECT_EQ(Boxes(), (std::vector<std::string>{MessageBoxLine("????? unknown encryption algorithm!"),
+                                                 MessageBoxLine("暗号化アルゴリズムを選んでください")}));
     EXPECT_EQ(Control(run.before, IDC_ENC_ALG).selection, -1);
     EXPECT_EQ(run.before.focusId, IDOK) << "the initialisation goes on";
     EXPECT_EQ(Selected(run.before, IDC_HASH_ALG), "SHA-1");
@@ -280,24 +281,23 @@ TEST_F(SetupDialogTest, UnknownEncryptionAlgorithmIsReportedAndOkWaitsForAChoice
     EXPECT_EQ(SavedLines()[0], std::make_pair(std::string("encAlg"), std::string("3DES")));
 }
 
-TEST_F(SetupDialogTest, UnknownHashSavesTheFirstTwoKeysAndStaysOpen)
+TEST_F(SetupDialogTest, UnknownHashIsAskedForAndNothingIsSaved)
 {
     WriteSettings({"encAlg=3DES", "signHashOID=2.16.840.1.101.3.4.2.1", "detachedSig=YES"});
     Load();
+    std::string fileBefore = ReadFile(SettingsPath());
     bool ended = true;
     DialogRun run = Open([&ended](HWND d) {
+        Choose(d, IDC_ENC_ALG, "DES");
         Act(d, DialogAction::OK);
         ended = ZPlatformDialogEnded(d, NULL) != FALSE;
     });
-    EXPECT_TRUE(Boxes().empty()) << "an unknown hash is not reported";
+    EXPECT_EQ(Boxes(), std::vector<std::string>{MessageBoxLine("署名時ハッシュアルゴリズムを選んでください")});
     EXPECT_EQ(Control(run.before, IDC_HASH_ALG).selection, -1);
     EXPECT_FALSE(ended);
     EXPECT_EQ(run.result, IDCANCEL);
-    // encCert was not in the file: it is added at the end of the section.
-    std::vector<std::pair<std::string, std::string>> expected = {
-        {"encAlg", "3DES"}, {"signHashOID", "2.16.840.1.101.3.4.2.1"}, {"detachedSig", "YES"}, {"encCert", ""},
-    };
-    EXPECT_EQ(SavedLines(), expected);
+    EXPECT_EQ(ReadFile(SettingsPath()), fileBefore);
+    EXPECT_EQ(Selected(Open().before, IDC_ENC_ALG), "3DES") << "the loaded value is unchanged";
 }
 
 TEST_F(SetupDialogTest, PersonalStoreThatCannotBeOpenedStopsTheInitialisation)
@@ -325,13 +325,63 @@ TEST_F(SetupDialogTest, PersonalStoreThatCannotBeOpenedStopsTheInitialisation)
     EXPECT_TRUE(Control(s, IDC_SIGN_CERT).items.empty());
     EXPECT_TRUE(Control(s, IDC_RECEIVING_BEHAVIOR).items.empty());
     EXPECT_FALSE(Control(s, IDC_DETACHED_SIG).checked);
-    // OK saves what it can and stays open; the dialog is then cancelled.
-    EXPECT_FALSE(ended);
-    EXPECT_EQ(run.result, IDCANCEL);
+    // OK saves what the dialog showed; the keys it could not show keep their values.
+    EXPECT_TRUE(ended);
+    EXPECT_EQ(run.result, IDOK);
     std::vector<std::pair<std::string, std::string>> expected = {
-        {"encAlg", "DES"}, {"encCert", ""}, {"detachedSig", "YES"},
+        {"encAlg", "DES"}, {"encCert", "C=JP, CN=someone"}, {"detachedSig", "YES"}, {"signHashOID", "1.3.14.3.2.26"},
+        {"signCert", ""}, {"useOLStore", "NO"}, {"receivingBehavior", "AddNotice"}, {"debug", "NO"},
     };
     EXPECT_EQ(SavedLines(), expected);
+}
+
+TEST_F(SetupDialogTest, PersonalStoreFailingAtTheSecondOpeningKeepsTheLaterKeys)
+{
+    const TestPki& pki = TestPki::Instance();
+    InstallCert("MY", pki.Get("alice"), true);
+    std::string alice = Sjis(pki.Get("alice").subject);
+    WriteSettings({"encCert=" + alice, "signCert=" + alice, "useOLStore=YES", "detachedSig=YES",
+                   "receivingBehavior=Popup", "debug=YES"});
+    Load();
+    ZPlatformInjectFailure("CertOpenSystemStoreA", 1);
+    DialogRun run = Open([](HWND d) {
+        Choose(d, IDC_ENC_CERT, kFromItem);
+        Choose(d, IDC_HASH_ALG, "MD5");
+        Act(d, DialogAction::OK);
+    });
+    ZPlatformInjectFailure(NULL, 0);
+    EXPECT_EQ(Boxes(), std::vector<std::string>{MessageBoxLine("ルート証明書ストアを開けません")});
+    EXPECT_TRUE(Control(run.before, IDC_SIGN_CERT).selection == -1);
+    EXPECT_EQ(run.result, IDOK);
+    std::vector<std::pair<std::string, std::string>> expected = {
+        {"encCert", ""}, {"signCert", alice}, {"useOLStore", "YES"}, {"detachedSig", "YES"},
+        {"receivingBehavior", "Popup"}, {"debug", "YES"}, {"encAlg", "RC2(40bit)"}, {"signHashOID", "1.2.840.113549.2.5"},
+    };
+    EXPECT_EQ(SavedLines(), expected);
+}
+
+TEST_F(SetupDialogTest, FailedWriteIsToldAndKeepsDialogFileAndLoadedValues)
+{
+    WriteSettings({"encAlg=DES"});
+    Load();
+    std::string fileBefore = ReadFile(SettingsPath());
+    bool ended = true;
+    ZPlatformInjectFailure("WritePrivateProfileStringA", 3);
+    DialogRun run = Open([&ended](HWND d) {
+        Choose(d, IDC_ENC_ALG, "3DES");
+        Act(d, DialogAction::OK);
+        ended = ZPlatformDialogEnded(d, NULL) != FALSE;
+    });
+    ZPlatformInjectFailure(NULL, 0);
+    ASSERT_EQ(Boxes().size(), 1u);
+    EXPECT_EQ(Boxes()[0].find(MessageBoxLine("設定ファイルに書き込めません。設定は変更されていません\\n")), 0u)
+        << Boxes()[0];
+    EXPECT_FALSE(ended);
+    std::vector<std::pair<std::string, std::string>> expected = {
+        {"encAlg", "DES"}, {"encCert", ""}, {"signHashOID", "1.3.14.3.2.26"},
+    };
+    EXPECT_EQ(SavedLines(), expected) << "the keys written before the failure are put back";
+    EXPECT_EQ(Selected(Open().before, IDC_ENC_ALG), "DES");
 }
 
 TEST_F(SetupDialogTest, CancelAfterChangesKeepsFileAndLoadedValues)
@@ -468,20 +518,25 @@ TEST_F(SetupDialogTest, ChoosingCertificatesSavesTheirSubjects)
     EXPECT_EQ(lines[3].second, "");
 }
 
-TEST_F(SetupDialogTest, StoredSubjectSelectsTheFirstItemItBeginsWithIgnoringCase)
+TEST_F(SetupDialogTest, StoredSubjectSelectsOnlyTheItemWithExactlyThatText)
 {
     const TestPki& pki = TestPki::Instance();
-    InstallCert("MY", pki.Get("alice"), true);
-    std::string alice = Sjis(pki.Get("alice").subject);
-    // The stored text is a lower-case beginning of alice's subject.
-    std::string prefix = alice.substr(0, alice.find(", E="));
-    for (char& ch : prefix)
-        ch = (char)tolower((unsigned char)ch);
-    WriteSettings({"signCert=" + prefix});
+    for (const char* name : {"pat-upper", "pat-lower", "pat-smith"})
+        InstallCert("MY", pki.Get(name), true);
+    std::string upper = Sjis(pki.Get("pat-upper").subject), lower = Sjis(pki.Get("pat-lower").subject);
+    WriteSettings({"encCert=" + lower, "signCert=" + upper});
     Load();
     DialogRun run = Open([](HWND d) { Act(d, DialogAction::OK); });
-    EXPECT_EQ(Selected(run.before, IDC_SIGN_CERT), alice);
-    EXPECT_EQ(Saved("signCert"), alice) << "OK saves the item's own text";
+    EXPECT_EQ(Selected(run.before, IDC_ENC_CERT), lower);
+    EXPECT_EQ(Selected(run.before, IDC_SIGN_CERT), upper);
+    EXPECT_EQ(Saved("encCert"), lower);
+    EXPECT_EQ(Saved("signCert"), upper);
+
+    // With "Pat" gone, the subject that begins with it is not taken instead.
+    RemoveStoreCert("MY", pki.Get("pat-upper"));
+    run = Open([](HWND d) { Act(d, DialogAction::OK); });
+    EXPECT_EQ(Control(run.before, IDC_SIGN_CERT).selection, -1);
+    EXPECT_EQ(Saved("signCert"), "");
 }
 
 TEST_F(SetupDialogTest, StoredSubjectNoLongerUsableLeavesNoSelectionAndOkEmptiesIt)

@@ -76,6 +76,12 @@ typedef struct ZModuleResources {
 // The resources of a module (null: the executable), or null when it has none.
 const ZModuleResources* ZPlatformModuleResourcesOf(HINSTANCE module);
 
+// For tests: the next call of the named function after `skip` successful ones
+// fails as the system can make it fail ("CertOpenSystemStoreA": the store
+// cannot be opened; "WritePrivateProfileStringA": the new file cannot be
+// written in full, as on a full disk). Once only; a null name clears it.
+void ZPlatformInjectFailure(const char* function, unsigned skip);
+
 // How many times GetProcAddress has been called in this process.
 unsigned ZPlatformProcLookupCount(void);
 

@@ -26,6 +26,7 @@
 #include <openssl/pem.h>
 
 #include "crypt_store.h"
+#include "fault_injection.h"
 
 namespace {
 
@@ -172,7 +173,7 @@ std::string OpenSystemStoreFolder(const char* name, bool* personal)
         return "";
     }
     std::string root = StoresRoot();
-    if (root.empty()) {
+    if (root.empty() || FailureDue("CertOpenSystemStoreA")) {
         SetLastError(ERROR_FILE_NOT_FOUND);
         return "";
     }

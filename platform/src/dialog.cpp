@@ -142,6 +142,25 @@ int CompareNoCase(const char* text, const char* prefix, bool prefixOnly)
     }
 }
 
+// Where a sorted list puts a new item: user32 bisects the list and stops at
+// the first item it meets that compares equal, so a new item goes before an
+// equal one rather than after it.
+size_t SortedPosition(const std::vector<std::string>& items, const char* text)
+{
+    int low = 0, high = (int)items.size() - 1;
+    while (low <= high) {
+        int middle = (low + high) / 2;
+        int order = CompareNoCase(items[middle].c_str(), text, false);
+        if (order == 0)
+            return (size_t)middle;
+        if (order > 0)
+            high = middle - 1;
+        else
+            low = middle + 1;
+    }
+    return (size_t)low;
+}
+
 LRESULT CopyText(const std::string& text, WPARAM size, LPARAM buffer)
 {
     char* out = reinterpret_cast<char*>(buffer);
@@ -191,13 +210,7 @@ LRESULT ComboBoxMessage(Control& c, UINT msg, WPARAM wParam, LPARAM lParam)
     case CB_ADDSTRING: {
         if (text == nullptr)
             return CB_ERR;
-        size_t at = c.items.size();
-        if (c.style & CBS_SORT) {
-            // After every item that sorts before or equal to it, as the system does.
-            at = 0;
-            while (at < c.items.size() && CompareNoCase(c.items[at].c_str(), text, false) <= 0)
-                ++at;
-        }
+        size_t at = (c.style & CBS_SORT) ? SortedPosition(c.items, text) : c.items.size();
         c.items.insert(c.items.begin() + at, text);
         if (c.selection >= (int)at)
             ++c.selection;

@@ -4,11 +4,13 @@
 #include <limits.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include <windows.h>
 #include <zplatform.h>
@@ -71,6 +73,37 @@ LoadedModule* FromHandle(HMODULE module)
     return nullptr;
 }
 
+// The absolute form of a path as Windows makes it: "." and ".." are resolved
+// by their names alone and symbolic links are kept, so that a module knows
+// itself by the path it was loaded from, not by where a link points.
+std::string FullPath(const char* path)
+{
+    std::string whole = path;
+    if (whole.empty() || whole[0] != '/') {
+        char cwd[PATH_MAX];
+        whole = std::string(getcwd(cwd, sizeof cwd) != nullptr ? cwd : "") + "/" + whole;
+    }
+    std::vector<std::string> parts;
+    size_t start = 0;
+    while (start <= whole.size()) {
+        size_t end = whole.find('/', start);
+        if (end == std::string::npos)
+            end = whole.size();
+        std::string part = whole.substr(start, end - start);
+        if (part == "..") {
+            if (!parts.empty())
+                parts.pop_back();
+        } else if (!part.empty() && part != ".") {
+            parts.push_back(part);
+        }
+        start = end + 1;
+    }
+    std::string full;
+    for (const std::string& part : parts)
+        full += "/" + part;
+    return full.empty() ? "/" : full;
+}
+
 }  // namespace
 
 extern "C" {
@@ -129,12 +162,13 @@ DWORD WINAPI GetModuleFileNameA(HMODULE module, LPSTR buffer, DWORD size)
 
 HMODULE WINAPI LoadLibraryA(LPCSTR path)
 {
-    char resolved[PATH_MAX];
-    if (path == nullptr || realpath(path, resolved) == nullptr) {
+    struct stat st;
+    if (path == nullptr || stat(path, &st) != 0) {
         SetLastError(ERROR_MOD_NOT_FOUND);
         return nullptr;
     }
-    void* handle = dlopen(resolved, RTLD_NOW | RTLD_LOCAL);
+    std::string resolved = FullPath(path);
+    void* handle = dlopen(resolved.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (handle == nullptr) {
         SetLastError(ERROR_BAD_EXE_FORMAT);
         return nullptr;

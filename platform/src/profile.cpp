@@ -1,17 +1,32 @@
 // Initialisation files as GetPrivateProfileStringA / WritePrivateProfileStringA
 // treat them: "[section]" headers and "key=value" lines, names compared
 // without regard to case, blanks around names and values ignored, a value in
-// matching quotes read without them, other lines kept as they are.
+// matching quotes read without them, other lines kept as they are. Of two
+// sections with the same name only the first counts; a UTF-8 file with a
+// byte-order mark is read and written as UTF-8.
+#include <errno.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 #include <strings.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <string>
 #include <vector>
 
 #include <windows.h>
 
+#include "fault_injection.h"
+
 namespace {
+
+mode_t CurrentUmask()
+{
+    mode_t mask = umask(0);
+    umask(mask);
+    return mask;
+}
 
 std::string Trim(const std::string& text)
 {
@@ -22,7 +37,30 @@ std::string Trim(const std::string& text)
     return text.substr(begin, end - begin + 1);
 }
 
-bool ReadLines(const char* file, std::vector<std::string>& lines)
+// A file's lines, in the ANSI code page, and whether the file is UTF-8 with a
+// byte-order mark (then read and written back as such, as kernel32 does).
+struct ProfileText {
+    std::vector<std::string> lines;
+    bool utf8 = false;
+};
+
+const char kUtf8Mark[] = "\xEF\xBB\xBF";
+
+// Converts between code pages through UTF-16, as kernel32 does.
+std::string Recode(const std::string& text, UINT from, UINT to)
+{
+    if (text.empty())
+        return text;
+    int wideLength = MultiByteToWideChar(from, 0, text.data(), (int)text.size(), nullptr, 0);
+    std::vector<WCHAR> wide((size_t)wideLength + 1);
+    MultiByteToWideChar(from, 0, text.data(), (int)text.size(), wide.data(), wideLength);
+    int length = WideCharToMultiByte(to, 0, wide.data(), wideLength, nullptr, 0, nullptr, nullptr);
+    std::string out((size_t)length, '\0');
+    WideCharToMultiByte(to, 0, wide.data(), wideLength, &out[0], length, nullptr, nullptr);
+    return out;
+}
+
+bool ReadProfile(const char* file, ProfileText& profile)
 {
     FILE* f = fopen(file, "rb");
     if (f == nullptr)
@@ -33,6 +71,10 @@ bool ReadLines(const char* file, std::vector<std::string>& lines)
     while ((n = fread(chunk, 1, sizeof chunk, f)) > 0)
         content.append(chunk, n);
     fclose(f);
+    if (content.compare(0, 3, kUtf8Mark) == 0) {
+        profile.utf8 = true;
+        content = Recode(content.substr(3), CP_UTF8, CP_ACP);
+    }
     size_t start = 0;
     while (start < content.size()) {
         size_t end = content.find('\n', start);
@@ -41,23 +83,66 @@ bool ReadLines(const char* file, std::vector<std::string>& lines)
         std::string line = content.substr(start, end - start);
         if (!line.empty() && line.back() == '\r')
             line.pop_back();
-        lines.push_back(line);
+        profile.lines.push_back(line);
         start = end + 1;
     }
     return true;
 }
 
-bool WriteLines(const char* file, const std::vector<std::string>& lines)
+bool WriteAll(int fd, const std::string& bytes)
 {
-    FILE* f = fopen(file, "wb");
-    if (f == nullptr)
-        return false;
-    bool ok = true;
-    for (const std::string& line : lines) {
-        ok = ok && fwrite(line.data(), 1, line.size(), f) == line.size();
-        ok = ok && fwrite("\r\n", 1, 2, f) == 2;
+    size_t done = 0;
+    while (done < bytes.size()) {
+        ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        done += (size_t)n;
     }
-    return fclose(f) == 0 && ok;
+    return true;
+}
+
+DWORD ErrorOf(int error)
+{
+    return (error == ENOSPC || error == EDQUOT || error == EFBIG) ? ERROR_DISK_FULL : ERROR_ACCESS_DENIED;
+}
+
+// Writes the whole file beside the old one and renames it over it, so that a
+// full disk, a quota or a signal leaves either the old or the new file, never
+// a part of one.
+bool WriteProfile(const char* file, const ProfileText& profile)
+{
+    std::string content;
+    for (const std::string& line : profile.lines)
+        content += line + "\r\n";
+    if (profile.utf8)
+        content = kUtf8Mark + Recode(content, CP_ACP, CP_UTF8);
+
+    std::string temp = std::string(file) + ".XXXXXX";
+    int fd = mkstemp(&temp[0]);
+    if (fd < 0) {
+        SetLastError(ErrorOf(errno));
+        return false;
+    }
+    struct stat old;
+    mode_t mode = 0666 & ~CurrentUmask();
+    if (stat(file, &old) == 0)
+        mode = old.st_mode & 07777;
+    bool ok = fchmod(fd, mode) == 0 && WriteAll(fd, content) && fsync(fd) == 0;
+    int error = errno;
+    if (FailureDue("WritePrivateProfileStringA")) {
+        ok = false;
+        error = ENOSPC;
+    }
+    ok = close(fd) == 0 && ok;
+    ok = ok && rename(temp.c_str(), file) == 0;
+    if (!ok) {
+        error = error != 0 ? error : errno;
+        unlink(temp.c_str());
+        SetLastError(ErrorOf(error));
+    }
+    return ok;
 }
 
 // The section name of a "[name]" line, or false for any other line.
@@ -137,16 +222,17 @@ extern "C" {
 DWORD WINAPI GetPrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR defaultValue,
                                       LPSTR buffer, DWORD size, LPCSTR file)
 {
-    std::vector<std::string> lines;
-    bool haveFile = file != nullptr && ReadLines(file, lines);
+    ProfileText profile;
+    if (file != nullptr)
+        ReadProfile(file, profile);
     std::vector<std::string> names;
-    std::string current;
-    bool inSection = false;
-    for (const std::string& line : lines) {
+    bool inSection = false, sectionSeen = false;
+    for (const std::string& line : profile.lines) {
         std::string name, k, v;
         if (SectionName(line, name)) {
-            current = name;
-            inSection = section != nullptr && SameName(name, section);
+            // Only the first section of a name is read.
+            inSection = section != nullptr && !sectionSeen && SameName(name, section);
+            sectionSeen = sectionSeen || inSection;
             if (section == nullptr)
                 names.push_back(name);
             continue;
@@ -160,7 +246,6 @@ DWORD WINAPI GetPrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR default
     }
     if (section == nullptr || key == nullptr)
         return CopyList(names, buffer, size);
-    (void)haveFile;
     SetLastError(ERROR_FILE_NOT_FOUND);
     // Windows drops trailing blanks of the default.
     std::string fallback = defaultValue != nullptr ? defaultValue : "";
@@ -175,8 +260,9 @@ BOOL WINAPI WritePrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR value,
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
-    std::vector<std::string> lines;
-    ReadLines(file, lines);
+    ProfileText profile;
+    ReadProfile(file, profile);
+    std::vector<std::string>& lines = profile.lines;
 
     // Find the section's header and the end of its lines.
     size_t header = lines.size(), end = lines.size();
@@ -195,7 +281,7 @@ BOOL WINAPI WritePrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR value,
     if (key == nullptr) {  // delete the whole section
         if (header != lines.size())
             lines.erase(lines.begin() + header, lines.begin() + end);
-        return WriteLines(file, lines) ? TRUE : FALSE;
+        return WriteProfile(file, profile) ? TRUE : FALSE;
     }
 
     if (header == lines.size()) {
@@ -226,11 +312,7 @@ BOOL WINAPI WritePrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR value,
             --at;
         lines.insert(lines.begin() + at, entry);
     }
-    if (!WriteLines(file, lines)) {
-        SetLastError(ERROR_ACCESS_DENIED);
-        return FALSE;
-    }
-    return TRUE;
+    return WriteProfile(file, profile) ? TRUE : FALSE;
 }
 
 }  // extern "C"

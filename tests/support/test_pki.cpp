@@ -83,6 +83,10 @@ const CertSpec kSpecs[] = {
     {"dave-stranger", "dave-stranger", "stranger-ca", kBoth, false, "dave@example.com", true, true,
      Validity::Recent},
     {"planted-alice", "alice", "", kBoth, false, "alice@example.com", true, true, Validity::Current},
+    // Subjects that differ only in letter case, and one that the first begins.
+    {"pat-upper", "Pat", "root", kBoth, false, "", false, false, Validity::Current},
+    {"pat-lower", "pat", "root", kBoth, false, "", false, false, Validity::Current},
+    {"pat-smith", "Pat Smith", "root", kBoth, false, "", false, false, Validity::Current},
 };
 
 struct Generated {
@@ -346,6 +350,22 @@ void InstallCert(const std::string& store, const TestCert& cert, bool withKey)
                                                      (DWORD)der.size(), CERT_STORE_ADD_USE_EXISTING,
                                                      nullptr))
             << "cannot add " << cert.name << " to " << store;
+    }
+    CertCloseStore(target, 0);
+}
+
+void RemoveStoreCert(const std::string& store, const TestCert& cert)
+{
+    HCERTSTORE target = CertOpenSystemStoreA(0, store.c_str());
+    ASSERT_NE(target, nullptr) << "cannot open store " << store;
+    std::string der = ReadFile(cert.certDer);
+    PCCERT_CONTEXT context = nullptr;
+    while ((context = CertEnumCertificatesInStore(target, context)) != nullptr) {
+        if (context->cbCertEncoded == der.size() && memcmp(context->pbCertEncoded, der.data(), der.size()) == 0) {
+            EXPECT_TRUE(CertDeleteCertificateFromStore(CertDuplicateCertificateContext(context)));
+            CertFreeCertificateContext(context);
+            break;
+        }
     }
     CertCloseStore(target, 0);
 }

@@ -40,6 +40,8 @@ struct TestCert {
 //                   validity ended, began a month ago, began a day ago
 //   "dave-stranger" both usages, issued by the stranger CA an hour ago, dave@example.com
 //   "planted-alice" self-signed, both usages, subject and e-mail as alice's
+//   "pat-upper", "pat-lower", "pat-smith"  both usages, issued by root, no e-mail;
+//                   common names "Pat", "pat" and "Pat Smith"
 class TestPki {
 public:
     // The process-wide PKI, generated on first use into a temporary folder.
@@ -55,3 +57,6 @@ private:
 // Installs a certificate into a system store of the current user (the stores
 // under $XDG_DATA_HOME): "MY" with its private key when withKey, else without.
 void InstallCert(const std::string& store, const TestCert& cert, bool withKey = false);
+
+// Removes a certificate from a system store of the current user.
+void RemoveStoreCert(const std::string& store, const TestCert& cert);

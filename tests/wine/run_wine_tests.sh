@@ -40,6 +40,7 @@ win=$work/win      # zhost.exe, zsmime.dll and its zsmime.ini
 posix=$work/posix  # zhost, libzsmime.so, libzwin.so and libzsmime.ini
 data=$work/data    # inputs and outputs
 rm -rf "$win" "$posix" "$data"
+rm -rf "$work/xdg"
 mkdir -p "$win" "$posix" "$data" "$work/xdg"
 
 # --- The artefacts, before any Wine ----------------------------------------
@@ -81,6 +82,7 @@ fi
 if ! wine_ready; then
   for t in "the DLL loads into zhost.exe and binds" "a host without ZDA_Connect refuses the DLL" \
            "info" "menu" "open with AddNotice" "open with Popup" "setup defaults" "setup writes the .ini" \
+           "setup with subjects differing only in case" \
            "certs import into MY and CA" "encrypt with Wine's crypt32" "sign with Wine's crypt32" \
            "decrypt/verify with Wine's crypt32" "trust through an intermediate"; do
     skip "$t: $wine_reason"
@@ -231,6 +233,49 @@ if [ "$have_posix" -eq 1 ]; then
   rm -f "$win/zsmime.ini"
 else
   skip "$w setup against the POSIX build: $posix_build has no zhost"
+fi
+
+# --- Subjects in "MY" that differ only in letter case -----------------------
+
+# user32 sorts "CN=Pat" and "CN=pat" as equal; the dialog must still select
+# exactly the stored subject, so that OK untouched stores the same certificate
+# on both builds. The POSIX store gets them in the order Wine's store lists
+# them, so that the two lists show whether the sorted insertion agrees.
+case_pair() {
+  local who
+  for who in Pat pat; do
+    openssl req -x509 -newkey rsa:2048 -nodes -days 3650 -subj "/C=JP/O=Zandrel Test/CN=$who" \
+      -keyout "$pki/case-$who.key" -outform DER -out "$pki/case-$who.cer" -addext "keyUsage=critical,digitalSignature,keyEncipherment" || return 1
+  done
+}
+if [ "$have_posix" -eq 1 ] && case_pair >>"$pki/log" 2>&1; then
+  for who in Pat pat; do
+    zw certs import MY "$(to_windows_path "$pki/case-$who.cer")" >>"$data/case-import.log" 2>&1
+  done
+  for who in $(zw certs list MY 2>/dev/null | crlf_off | sed -n 's/^  subject: C=JP, O=Zandrel Test, CN=//p'); do
+    zp certs import MY "$pki/case-$who.cer" >>"$data/case-import.log" 2>&1
+  done
+  for ini in "$win/zsmime.ini" "$posix/libzsmime.ini"; do
+    printf '[Settings]\r\nencCert=C=JP, O=Zandrel Test, CN=Pat\r\nsignCert=C=JP, O=Zandrel Test, CN=pat\r\n' >"$ini"
+  done
+  zw setup ok 2>&1 | tee "$data/win-case.txt" | opening_state | mask_build_time >"$data/win-case.state"
+  zp setup ok 2>&1 | tee "$data/posix-case.txt" | opening_state | mask_build_time >"$data/posix-case.state"
+  same "$w setup: subjects differing only in case are listed in the same order as on POSIX" \
+    "$data/posix-case.state" "$data/win-case.state"
+  crlf_off <"$win/zsmime.ini" >"$data/win-case.ini"
+  crlf_off <"$posix/libzsmime.ini" >"$data/posix-case.ini"
+  if grep -qx 'encCert=C=JP, O=Zandrel Test, CN=Pat' "$data/win-case.ini" &&
+     grep -qx 'signCert=C=JP, O=Zandrel Test, CN=pat' "$data/win-case.ini"; then
+    same "$w setup: OK untouched keeps CN=Pat and CN=pat exactly, as the POSIX build does" \
+      "$data/posix-case.ini" "$data/win-case.ini"
+  else
+    fail "$w setup: OK untouched changed the stored certificate"; sed 's/^/    /' "$data/win-case.ini"
+  fi
+  rm -f "$win/zsmime.ini" "$posix/libzsmime.ini"
+  wine_run reg delete "HKCU\\Software\\Microsoft\\SystemCertificates\\MY" /f >/dev/null 2>&1
+  rm -rf "$work/xdg"
+else
+  skip "$w setup with subjects differing only in case: no POSIX build or no openssl"
 fi
 
 # --- crypt32: the user's stores, encryption, signing ------------------------
