@@ -11,7 +11,6 @@
 #include "common/messages.h"
 #include "common/size_query.h"
 #include "incoming/smime_body.h"
-#include "settings/settings.h"
 
 char* DecryptSmimeMessage(const char* source, SmimeResult* result)
 {
@@ -44,16 +43,8 @@ char* DecryptSmimeMessage(const char* source, SmimeResult* result)
             &decrypted, &contentSize);
     HeapBuffer<BYTE> content(decrypted);
     der.Release();
-    if (outcome == QUERY_NO_MEMORY) {
-        SET_RESULT_TEXT(result->errorText, TEXT_ALLOCATION_ERROR);
+    if (!UnwrapDone(outcome, TEXT_DECRYPTION_FAILED, result))
         return NULL;
-    }
-    if (outcome != QUERY_DONE) {
-        if (outcome == QUERY_FAILED && DebugEnabled())
-            ShowLastErrorText();
-        SET_RESULT_TEXT(result->errorText, TEXT_DECRYPTION_FAILED);
-        return NULL;
-    }
     char name[1024] = "";
     DWORD named = keyCert.get() == NULL ? 0
                                         : CertNameToStrA(X509_ASN_ENCODING, &keyCert.get()->pCertInfo->Subject,

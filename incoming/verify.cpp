@@ -13,7 +13,6 @@
 #include "common/size_query.h"
 #include "incoming/smime_body.h"
 #include "mime/mime_part.h"
-#include "settings/settings.h"
 
 // The signer certificate always comes from the certificates inside the message.
 static CRYPT_VERIFY_MESSAGE_PARA VerifyParameters()
@@ -55,16 +54,8 @@ char* VerifyOpaqueSignature(const char* source, SmimeResult* result)
         &verified, &contentSize);
     HeapBuffer<BYTE> content(verified);
     der.Release();
-    if (outcome == QUERY_NO_MEMORY) {
-        SET_RESULT_TEXT(result->errorText, TEXT_ALLOCATION_ERROR);
+    if (!UnwrapDone(outcome, TEXT_VERIFICATION_FAILED, result))
         return NULL;
-    }
-    if (outcome != QUERY_DONE) {
-        if (outcome == QUERY_FAILED && DebugEnabled())
-            ShowLastErrorText();
-        SET_RESULT_TEXT(result->errorText, TEXT_VERIFICATION_FAILED);
-        return NULL;
-    }
     MarkVerified(signer.get(), result);
     return (char*)content.Take();
 }

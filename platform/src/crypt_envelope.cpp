@@ -244,19 +244,7 @@ BOOL WINAPI CryptDecryptMessage(PCRYPT_DECRYPT_MESSAGE_PARA pDecryptPara,
         SetLastError(error);
         return FALSE;
     }
-    // A buffer found too small fails with ERROR_MORE_DATA and the size needed,
-    // and hands out no certificate.
-    if (pcbDecrypted != nullptr && !CopyToCaller(content.data(), content.size(), pbDecrypted, pcbDecrypted)) {
-        DWORD copyError = GetLastError();
-        CertFreeCertificateContext(keyCert);
-        SetLastError(copyError);
-        return FALSE;
-    }
-    if (ppXchgCert != nullptr)
-        *ppXchgCert = keyCert;
-    else
-        CertFreeCertificateContext(keyCert);
-    return TRUE;
+    return HandOutContentAndCert(content, keyCert, pbDecrypted, pcbDecrypted, ppXchgCert);
 }
 
 }  // extern "C"

@@ -229,19 +229,7 @@ BOOL WINAPI CryptVerifyMessageSignature(PCRYPT_VERIFY_MESSAGE_PARA pVerifyPara,
         SetLastError(error);
         return FALSE;
     }
-    // A buffer found too small fails with ERROR_MORE_DATA and the size needed,
-    // and hands out no certificate.
-    if (pcbDecoded != nullptr && !CopyToCaller(content.data(), content.size(), pbDecoded, pcbDecoded)) {
-        DWORD error = GetLastError();
-        CertFreeCertificateContext(signer);
-        SetLastError(error);
-        return FALSE;
-    }
-    if (ppSignerCert != nullptr)
-        *ppSignerCert = signer;
-    else
-        CertFreeCertificateContext(signer);
-    return TRUE;
+    return HandOutContentAndCert(content, signer, pbDecoded, pcbDecoded, ppSignerCert);
 }
 
 BOOL WINAPI CryptVerifyDetachedMessageSignature(PCRYPT_VERIFY_MESSAGE_PARA pVerifyPara,
