@@ -1,6 +1,7 @@
 // Base64: table-driven, one pass each way. The encoder writes its 60-character
-// lines directly; the decoder skips line breaks as it goes. Foreign characters
-// are not skipped: they decode as zero, and are told to the installed hook.
+// lines directly; the decoder skips every character outside the alphabet as it
+// goes (RFC 2045), and tells the installed hook of those that are not line
+// breaks or blanks.
 #include "mime/base64.h"
 
 #include <stdint.h>
@@ -143,12 +144,17 @@ BYTE* Base64Decode(const char* text, DWORD* count)
                 break;
         }
         char c = (char)*p++;
-        if (c == '\r' || c == '\n')
+        if (kValues.value[(unsigned char)c] == NOT_BASE64) {
+            // Outside the alphabet: skipped (RFC 2045). Line breaks and the
+            // blanks some transports add at line ends are expected; anything
+            // else is reported.
+            if (c != '\r' && c != '\n' && c != ' ' && c != '\t')
+                Base64CharValue(c);
             continue;
+        }
         group[gathered++] = c;
         if (gathered == 4) {
-            // Values are taken (and foreign characters reported) only for whole
-            // groups: up to three trailing characters are ignored.
+            // Up to three trailing characters are ignored.
             int a = Base64CharValue(group[0]), b = Base64CharValue(group[1]);
             int cv = Base64CharValue(group[2]), d = Base64CharValue(group[3]);
             out[0] = (BYTE)((a << 2) + (b >> 4));

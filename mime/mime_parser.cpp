@@ -158,6 +158,7 @@ private:
         bool dashes;
         const char* text;  // after the dashes
         size_t length;
+        size_t padding;  // blanks and tabs at its end (transport padding)
         bool parentDelimiter;  // starts with the enclosing boundary
     };
 
@@ -178,6 +179,20 @@ private:
             open.part->closingMissing = true;
     }
     bool StartChild(OpenPart& open);
+    // Keeps the transport padding of a delimiter line in *field.
+    void KeepPadding(char** field, const char* padding, size_t length)
+    {
+        if (length == 0)
+            return;
+        free(*field);
+        *field = static_cast<char*>(malloc(length + 1));
+        if (*field == NULL) {
+            failed_ = true;
+            return;
+        }
+        memcpy(*field, padding, length);
+        (*field)[length] = '\0';
+    }
     void Take(const Piece& piece)
     {
         position_ += piece.consumed;
@@ -235,7 +250,7 @@ void Parser::ReadContentType(MimePart* part, size_t length)
 void Parser::ReadContentTypeText(MimePart* part, char* line)
 {
     char* cursor = line + 13;
-    char* type = NextToken(&cursor, "/ \t");
+    char* type = NextToken(&cursor, "/ \t\r\n");  // the value may begin on a folded line
     if (type == NULL)
         return;
     char* subtype = NextToken(&cursor, "; \r\n\t");
@@ -351,6 +366,12 @@ Parser::DashLine Parser::LookAtDashes(const OpenPart& open, const Piece& piece, 
     line.dashes = !midLine && piece.content >= 2 && piece.start[0] == '-' && piece.start[1] == '-';
     line.text = piece.start + 2;
     line.length = line.dashes ? piece.content - 2 : 0;
+    // Blanks and tabs after a delimiter are transport padding (RFC 2046):
+    // "--b " still opens a part, and a list footer after "--b-- " stays outside.
+    line.padding = 0;
+    while (!piece.split && line.padding < line.length &&
+           (line.text[line.length - 1 - line.padding] == ' ' || line.text[line.length - 1 - line.padding] == '\t'))
+        ++line.padding;
     line.parentDelimiter = line.dashes && open.enclosing != NULL && line.length >= open.enclosingLength &&
                            memcmp(line.text, open.enclosing, open.enclosingLength) == 0;
     return line;
@@ -377,21 +398,23 @@ Parser::Step Parser::ReadOwnDelimiter(OpenPart& open, const Piece& piece, const 
 {
     const char* boundary = open.part->boundary;
     size_t length = open.boundaryLength;
-    if (line.length == length && memcmp(line.text, boundary, length) == 0) {
+    size_t unpadded = line.length - line.padding;
+    if (unpadded == length && memcmp(line.text, boundary, length) == 0) {
         if (depth_ == MAX_NESTING) {
             Append(open.part->body, piece);  // too deep: kept as text
-        } else {
+        } else if (StartChild(open)) {
             Take(piece);
-            StartChild(open);
+            KeepPadding(&open.lastChild->delimiterPadding, line.text + length, line.padding);
         }
         return STEP_DONE;
     }
     // A closing delimiter before any part would be written out by nobody
     // (its part has no delimiters to close), so it stays a line.
-    if (open.part->firstChild != NULL && line.length == length + 2 &&
+    if (open.part->firstChild != NULL && unpadded == length + 2 &&
         memcmp(line.text, boundary, length) == 0 && line.text[length] == '-' &&
         line.text[length + 1] == '-') {
         Take(piece);
+        KeepPadding(&open.part->closingPadding, line.text + length + 2, line.padding);
         if (open.enclosing == NULL)
             return STEP_STOP;  // whatever follows is not read
         open.state = AFTER_CLOSE;
@@ -459,6 +482,8 @@ void ResetPart(MimePart* part)
     part->contentType[0] = '\0';
     part->contentSubtype[0] = '\0';
     part->closingMissing = false;
+    free(part->closingPadding);
+    part->closingPadding = NULL;
 }
 
 void RunParser(MimePart* part, const char** position, const char* enclosing, bool headersOnly)

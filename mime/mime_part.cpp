@@ -72,6 +72,8 @@ bool WalkText(const MimePart* root, Sink& sink)
                 top.pendingChild = part->next;
                 sink("--", 2);
                 sink(top.boundary, top.boundaryLength);
+                if (part->delimiterPadding != NULL)
+                    sink(part->delimiterPadding, strlen(part->delimiterPadding));
                 sink("\r\n", 2);
                 break;
             }
@@ -79,7 +81,10 @@ bool WalkText(const MimePart* root, Sink& sink)
                 if (!top.part->closingMissing) {
                     sink("--", 2);
                     sink(top.boundary, top.boundaryLength);
-                    sink("--\r\n", 4);
+                    sink("--", 2);
+                    if (top.part->closingPadding != NULL)
+                        sink(top.part->closingPadding, strlen(top.part->closingPadding));
+                    sink("\r\n", 2);
                 }
                 for (const LineNode* n = top.part->epilogue.head; n != NULL; n = n->next)
                     sink(n->text, (size_t)n->length);
@@ -116,7 +121,9 @@ struct CopySink {
 
 }  // namespace
 
-MimePart::MimePart() : boundary(NULL), next(NULL), firstChild(NULL), closingMissing(false)
+MimePart::MimePart()
+    : boundary(NULL), next(NULL), firstChild(NULL), closingMissing(false), delimiterPadding(NULL),
+      closingPadding(NULL)
 {
     contentType[0] = '\0';
     contentSubtype[0] = '\0';
@@ -131,6 +138,8 @@ MimePart::~MimePart()
     next = NULL;
     DestroyChain(chain);
     free(boundary);
+    free(delimiterPadding);
+    free(closingPadding);
 }
 
 void MimePart::DropChildren()
@@ -138,6 +147,8 @@ void MimePart::DropChildren()
     MimePart* chain = firstChild;
     firstChild = NULL;
     closingMissing = false;
+    free(closingPadding);
+    closingPadding = NULL;
     DestroyChain(chain);
 }
 

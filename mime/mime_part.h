@@ -36,6 +36,11 @@ public:
     // Set by Parse when the text ended this multipart before its closing
     // delimiter; Serialize then adds none, so that it writes back only what it read.
     bool closingMissing;
+    // Blanks and tabs that followed the delimiter which opened this part, and
+    // the closing delimiter of this multipart (transport padding); owned, null
+    // when there were none. Kept so that the text is written back as it was read.
+    char* delimiterPadding;
+    char* closingPadding;
 };
 
 // Reads the header block only (up to and including the blank line that ends it),

@@ -1,11 +1,13 @@
 // zhost verify on real S/MIME messages from other clients and libraries: the
 // corpus beside the repository, whose manifest says what openssl reads.
 #include <stdio.h>
+#include <stdlib.h>
 
 #include <algorithm>
 #include <string>
 #include <vector>
 
+#include "mime/base64.h"
 #include "support/smime_samples.h"
 #include "support/test_support.h"
 
@@ -200,22 +202,11 @@ bool EndsWith(const std::string& text, const std::string& end)
 
 std::string Base64Lines(const std::string& bytes)
 {
-    static const char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-    std::string out;
-    for (size_t i = 0; i < bytes.size(); i += 3) {
-        unsigned n = (unsigned char)bytes[i] << 16;
-        if (i + 1 < bytes.size())
-            n |= (unsigned char)bytes[i + 1] << 8;
-        if (i + 2 < bytes.size())
-            n |= (unsigned char)bytes[i + 2];
-        out += kAlphabet[n >> 18];
-        out += kAlphabet[(n >> 12) & 63];
-        out += i + 1 < bytes.size() ? kAlphabet[(n >> 6) & 63] : '=';
-        out += i + 2 < bytes.size() ? kAlphabet[n & 63] : '=';
-        if (out.size() % 66 == 64)
-            out += "\r\n";
-    }
-    return out + "\r\n";
+    DWORD length = 0;
+    char* text = Base64Encode((const BYTE*)bytes.data(), (DWORD)bytes.size(), &length);
+    std::string lines = text != NULL ? std::string(text, length) + "\r\n" : "";
+    free(text);
+    return lines;
 }
 
 // The message as a client would receive it: a bare CMS object (DER, or PEM

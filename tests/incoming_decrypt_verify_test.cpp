@@ -572,6 +572,17 @@ TEST_F(DecryptVerifyTest, BareLineFeedPkcs7MimeMessagesAreUnwrapped)
     EXPECT_EQ(Host().message, UnwrappedPlain());
 }
 
+// Some transports pad Base64 lines with a blank; the decoder skips it.
+TEST_F(DecryptVerifyTest, BlanksAtTheEndOfBase64LinesAreSkipped)
+{
+    std::string message = EncryptedPlain("des3");
+    size_t body = message.find("\r\n\r\n") + 4;
+    for (size_t at = body; (at = message.find("\r\n", at)) != std::string::npos; at += 3)
+        message.insert(at, " ");
+    EXPECT_EQ(Run(message), Boxes({EncryptedSection("3DES", "alice")}));
+    EXPECT_EQ(Host().message, UnwrappedPlain());
+}
+
 TEST_F(DecryptVerifyTest, PopupAnsweredYesVerifiesAfterTheQuestion)
 {
     WriteSettings({"receivingBehavior=Popup"});

@@ -170,6 +170,8 @@ TEST(MimePartTest, ContentTypeTokensAndBoundaryParameter)
         {"Content-Type: text", "", "", nullptr},
         {"Content-Type:", "", "", nullptr},
         {"Content-Type : text/plain", "", "", nullptr},
+        {"Content-Type:\r\n multipart/signed;\r\n\tboundary=z", "multipart", "signed", "z"},
+        {"Content-Type:\n\tmultipart/mixed; boundary=z", "multipart", "mixed", "z"},
     };
     for (const Case& c : cases) {
         MimePart part;
@@ -196,20 +198,25 @@ TEST(MimePartTest, LongTypeTokensAreCutAndTheLastContentTypeWins)
     EXPECT_EQ(std::string(longer.contentSubtype), subtype.substr(0, 40));
 }
 
-TEST(MimePartTest, DelimiterWithTrailingBlanksIsNotADelimiter)
+TEST(MimePartTest, DelimitersWithTransportPaddingAreDelimiters)
 {
-    // It ends the part before it; it and the lines after it stay in text order.
+    // The padding is written back as it was read; a footer after the padded
+    // closing delimiter is outside the tree, not in the last part.
     const std::string text =
-        "Content-Type: multipart/mixed; boundary=b\r\n\r\npre\r\n--b\r\n\r\none\r\n--b \r\n\r\ntwo\r\n"
-        "--b\r\n\r\nthree\r\n--b--\r\n";
+        "Content-Type: multipart/mixed; boundary=b\r\n\r\npre\r\n--b \t\r\n\r\none\r\n--b\t\r\n\r\ntwo\r\n"
+        "--b-- \r\n";
     MimePart part;
-    ParseInto(part, text);
+    EXPECT_EQ(ParseInto(part, text + "-- \r\nlist footer\r\n"), text.size());
     auto children = Children(part);
     ASSERT_EQ(children.size(), 2u);
-    EXPECT_EQ(Texts(part.body), Lines{"pre\r\n"});
-    EXPECT_EQ(Texts(children[0]->body), (Lines{"one\r\n", "--b \r\n", "\r\n", "two\r\n"}));
-    EXPECT_EQ(Texts(children[1]->body), Lines{"three\r\n"});
+    EXPECT_EQ(Texts(children[0]->body), Lines{"one\r\n"});
+    EXPECT_EQ(Texts(children[1]->body), Lines{"two\r\n"});
     EXPECT_EQ(Serialized(part), text);
+    // Only blanks and tabs pad: anything else after the boundary is text.
+    MimePart other;
+    ParseInto(other, "Content-Type: multipart/mixed; boundary=b\r\n\r\n--b\r\n\r\n--b x\r\n--bb\r\n--b--\r\n");
+    ASSERT_EQ(Children(other).size(), 1u);
+    EXPECT_EQ(Texts(Children(other)[0]->body), (Lines{"--b x\r\n", "--bb\r\n"}));
 }
 
 TEST(MimePartTest, LinesAfterAnEndedMultipartFollowItsEpilogue)

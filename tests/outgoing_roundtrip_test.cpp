@@ -102,3 +102,49 @@ TEST_F(OutgoingRoundTripTest, RecipientOpensWhatTheSenderSignedAndEncrypted)
         }
     }
 }
+
+// Mail as clients and lists really carry it: a "Last, First" recipient, line
+// ends turned into bare LF on the way, delimiters with transport padding and a
+// mailing-list footer after the signed message.
+TEST_F(OutgoingRoundTripTest, ClientWrittenMailStillOpens)
+{
+    const std::string composed = ComposedMessage("To: \"Builder, Bob\" <bob@example.com> (site office), undisclosed:;\r\n");
+    WriteFile(dir_.File("composed.eml"), composed);
+    Settings("encAlg=3DES\r\n");
+    Zhost(sender_, {"encrypt", dir_.File("composed.eml")}, dir_.File("sent.eml"));
+    std::string sent = ReadFile(dir_.File("sent.eml"));
+    ASSERT_NE(sent.find("smime.p7m"), std::string::npos) << "not encrypted: " << sent;
+    std::string bareLf;
+    for (char c : sent)
+        if (c != '\r')
+            bareLf += c;
+    WriteFile(dir_.File("sent-lf.eml"), bareLf);
+    std::string report = Zhost(recipient_, {"verify", dir_.File("sent-lf.eml")}, dir_.File("opened.eml"));
+    EXPECT_NE(report.find(u8"暗号化アルゴリズム :[3DES]"), std::string::npos) << report;
+    EXPECT_NE(ReadFile(dir_.File("opened.eml")).find("Hello Bob,\r\nthe figures are attached below."),
+              std::string::npos);
+
+    Settings("detachedSig=YES\r\n");
+    Zhost(sender_, {"sign", dir_.File("composed.eml")}, dir_.File("signed.eml"));
+    std::string signedText = ReadFile(dir_.File("signed.eml"));
+    size_t at = signedText.find("boundary=\"");
+    ASSERT_NE(at, std::string::npos) << signedText;
+    std::string boundary = signedText.substr(at + 10, signedText.find('"', at + 10) - at - 10);
+    std::string padded;
+    for (size_t line = 0; line < signedText.size();) {
+        size_t end = signedText.find("\r\n", line);
+        end = end == std::string::npos ? signedText.size() : end;
+        std::string text = signedText.substr(line, end - line);
+        if (text == "--" + boundary)
+            text += " ";
+        else if (text == "--" + boundary + "--")
+            text += "\t \r\n_______________________________________________\r\nlist@example.com";
+        padded += text + (end < signedText.size() ? "\r\n" : "");
+        line = end + 2;
+    }
+    WriteFile(dir_.File("padded.eml"), padded);
+    Settings("debug=YES\r\n");
+    report = Zhost(recipient_, {"verify", dir_.File("padded.eml")}, dir_.File("opened.eml"));
+    EXPECT_EQ(report.find("box: [Error]"), std::string::npos) << "Base64 complaints: " << report;
+    EXPECT_NE(report.find(u8"OOOOO メッセージは改ざんされていません"), std::string::npos) << report;
+}
