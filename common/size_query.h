@@ -18,7 +18,8 @@ enum SizeQueryOutcome {
 // bound of the output, so that one call usually does the work. When the
 // function answers ERROR_MORE_DATA with the size it needs, the call is made
 // once more into a buffer of that size. On QUERY_DONE *out is a new buffer
-// (free(); the caller owns it) with a zero byte after the *size bytes written;
+// (free(); the caller owns it) with zero bytes after the *size bytes written,
+// up to the end of the buffer and one beyond;
 // otherwise *out is null and the function's last error stands.
 // The largest buffer asked for: its size and the zero byte after it fit any size_t.
 enum : DWORD { SIZE_QUERY_LIMIT = 0x7FFFFFFF };
@@ -35,12 +36,13 @@ SizeQueryOutcome QueryIntoNewBuffer(DWORD estimate, Call call, BYTE** out, DWORD
     *out = NULL;
     DWORD capacity = estimate < SIZE_QUERY_LIMIT ? estimate : (DWORD)SIZE_QUERY_LIMIT;
     for (int attempt = 0; attempt < 2; ++attempt) {
-        BYTE* buffer = (BYTE*)calloc((size_t)capacity + 1, 1);
+        // Not zeroed at first: a large buffer is only touched where it is written.
+        BYTE* buffer = (BYTE*)malloc((size_t)capacity + 1);
         if (buffer == NULL)
             return QUERY_NO_MEMORY;
         DWORD written = capacity;
         if (call(buffer, &written) && written <= capacity) {
-            buffer[written] = 0;
+            memset(buffer + written, 0, (size_t)(capacity - written) + 1);
             *out = buffer;
             *size = written;
             return QUERY_DONE;

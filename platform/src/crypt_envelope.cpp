@@ -238,6 +238,10 @@ BOOL WINAPI CryptDecryptMessage(PCRYPT_DECRYPT_MESSAGE_PARA pDecryptPara,
     } else {
         keyCert = DecryptWithStores(holder.cms, pDecryptPara, &content, &error);
     }
+    // The parsed object goes before the content is copied out: a large
+    // message then stands in memory once less.
+    CMS_ContentInfo_free(holder.cms);
+    holder.cms = nullptr;
     if (keyCert == nullptr) {
         if (pcbDecrypted != nullptr)
             *pcbDecrypted = 0;
