@@ -12,18 +12,18 @@
 static const DWORD kTolerated = CERT_TRUST_IS_NOT_TIME_VALID | CERT_TRUST_REVOCATION_STATUS_UNKNOWN |
                                 CERT_TRUST_IS_OFFLINE_REVOCATION;
 
-// The certificate's chain through the user's stores and the certificates the
-// certificate came with (a message's, for a signer), checked now, with
-// nothing fetched from the network; null when none can be built. The caller
-// frees it with CertFreeCertificateChain.
-static PCCERT_CHAIN_CONTEXT BuildChain(PCCERT_CONTEXT cert)
+// The certificate's chain through the user's stores and `carried` (a
+// message's certificates; may be null), checked now, with nothing fetched
+// from the network; null when none can be built. The caller frees it with
+// CertFreeCertificateChain.
+static PCCERT_CHAIN_CONTEXT BuildChain(PCCERT_CONTEXT cert, HCERTSTORE carried)
 {
     CERT_CHAIN_PARA para;
     memset(&para, 0, sizeof para);
     para.cbSize = sizeof para;
     para.RequestedUsage.dwType = USAGE_MATCH_TYPE_AND;
     PCCERT_CHAIN_CONTEXT chain = NULL;
-    if (!CertGetCertificateChain(NULL, cert, NULL, cert->hCertStore, &para,
+    if (!CertGetCertificateChain(NULL, cert, NULL, carried, &para,
                                  CERT_CHAIN_CACHE_ONLY_URL_RETRIEVAL, NULL, &chain))
         return NULL;
     return chain;
@@ -47,16 +47,15 @@ static void AddToCa(HCERTSTORE caStore, PCCERT_CONTEXT cert)
 // A trusted signer becomes a possible recipient: its certificate goes into
 // "CA", with the intermediate certificates of its chain that its message
 // carried (those the user's stores lack are what its next message may not carry).
-static void FileTrustedSigner(HCERTSTORE caStore, PCCERT_CONTEXT signer, const CERT_SIMPLE_CHAIN* chain)
+static void FileTrustedSigner(HCERTSTORE caStore, PCCERT_CONTEXT signer, HCERTSTORE carried,
+                              const CERT_SIMPLE_CHAIN* chain)
 {
     AddToCa(caStore, signer);
-    for (DWORD i = 1; i + 1 < chain->cElement; ++i) {
+    for (DWORD i = 1; carried != NULL && i + 1 < chain->cElement; ++i) {
         PCCERT_CONTEXT intermediate = chain->rgpElement[i]->pCertContext;
-        CertContext carried(signer->hCertStore == NULL
-                                ? NULL
-                                : CertFindCertificateInStore(signer->hCertStore, MESSAGE_ENCODING, 0,
-                                                             CERT_FIND_EXISTING, intermediate, NULL));
-        if (carried.get() != NULL)
+        CertContext copy(
+            CertFindCertificateInStore(carried, MESSAGE_ENCODING, 0, CERT_FIND_EXISTING, intermediate, NULL));
+        if (copy.get() != NULL)
             AddToCa(caStore, intermediate);
     }
 }
@@ -79,7 +78,10 @@ static int RecordRoot(const CERT_SIMPLE_CHAIN* chain, SmimeResult* result)
     return 1;
 }
 
-static int CheckChain(HCERTSTORE caStore, PCCERT_CONTEXT cert, SmimeResult* result, bool fileIfTrusted)
+// `carried`: more certificates for the chain (may be null); `fileIfTrusted`:
+// a trusted signer is filed in "CA".
+static int CheckChain(HCERTSTORE caStore, PCCERT_CONTEXT cert, HCERTSTORE carried, bool fileIfTrusted,
+                      SmimeResult* result)
 {
     char name[SUBJECT_SIZE];
     if (GetSubjectString(cert, name) < 2) {
@@ -90,12 +92,12 @@ static int CheckChain(HCERTSTORE caStore, PCCERT_CONTEXT cert, SmimeResult* resu
     if (CertVerifyTimeValidity(NULL, cert->pCertInfo) == 0)
         result->flags |= SR_SIGNER_CURRENT;
 
-    PCCERT_CHAIN_CONTEXT chain = BuildChain(cert);
+    PCCERT_CHAIN_CONTEXT chain = BuildChain(cert, carried);
     int trusted = 0;
     if (ChainTrusted(chain)) {
         trusted = RecordRoot(chain->rgpChain[0], result);
         if (trusted && fileIfTrusted)
-            FileTrustedSigner(caStore, cert, chain->rgpChain[0]);
+            FileTrustedSigner(caStore, cert, carried, chain->rgpChain[0]);
     }
     if (chain != NULL)
         CertFreeCertificateChain(chain);
@@ -104,14 +106,14 @@ static int CheckChain(HCERTSTORE caStore, PCCERT_CONTEXT cert, SmimeResult* resu
 
 bool CertChainTrusted(PCCERT_CONTEXT cert)
 {
-    PCCERT_CHAIN_CONTEXT chain = BuildChain(cert);
+    PCCERT_CHAIN_CONTEXT chain = BuildChain(cert, cert->hCertStore);
     bool trusted = ChainTrusted(chain);
     if (chain != NULL)
         CertFreeCertificateChain(chain);
     return trusted;
 }
 
-static int CheckTrust(PCCERT_CONTEXT cert, SmimeResult* result, bool fileIfTrusted)
+static int CheckTrust(PCCERT_CONTEXT cert, HCERTSTORE carried, bool fileIfTrusted, SmimeResult* result)
 {
     if (cert == NULL || result == NULL)
         return 0;
@@ -122,17 +124,17 @@ static int CheckTrust(PCCERT_CONTEXT cert, SmimeResult* result, bool fileIfTrust
         ShowMessage(TEXT_STORE_NOT_OPENED);
         return 0;
     }
-    return CheckChain(caStore.get(), cert, result, fileIfTrusted);
+    return CheckChain(caStore.get(), cert, carried, fileIfTrusted, result);
 }
 
 int CheckSignerTrust(PCCERT_CONTEXT cert, SmimeResult* result)
 {
-    return CheckTrust(cert, result, false);
+    return CheckTrust(cert, cert != NULL ? cert->hCertStore : NULL, false, result);
 }
 
-int CheckVerifiedSigner(PCCERT_CONTEXT signer, SmimeResult* result)
+int CheckVerifiedSigner(PCCERT_CONTEXT signer, HCERTSTORE messageStore, SmimeResult* result)
 {
-    return CheckTrust(signer, result, true);
+    return CheckTrust(signer, messageStore, true, result);
 }
 
 PCCERT_CONTEXT WINAPI GetSignerCertificate(void* arg, DWORD encoding, PCERT_INFO signerId,

@@ -6,8 +6,8 @@
 
 #include "common/smime_result.h"
 
-// Builds the certificate's chain (intermediates from the certificates it came
-// with, "CA" and "MY"; anchors in "Root"; checked now, nothing fetched) and
+// Builds the certificate's chain (intermediates from the store it was taken
+// from, "CA" and "MY"; anchors in "Root"; checked now, nothing fetched) and
 // records in `result` the subject (signerName), SR_SIGNER_CURRENT, and, for a
 // chain that ends in a root of "Root" with every signature valid, the root's
 // subject (issuerName), SR_ISSUER_TRUSTED and SR_ISSUER_CURRENT (every issuing
@@ -15,11 +15,11 @@
 // Returns 1 for a trusted chain, else 0. The caller keeps the certificate.
 int CheckSignerTrust(PCCERT_CONTEXT cert, SmimeResult* result);
 
-// The same check for the signer of a verified signature (a context from the
-// message, whose hCertStore holds the message's certificates); a trusted
-// signer's certificate, and the intermediates of its chain that the message
-// carried, are filed in the user's "CA" store. An untrusted one never is.
-int CheckVerifiedSigner(PCCERT_CONTEXT signer, SmimeResult* result);
+// The same check for the signer of a verified signature, with the message's
+// own certificates (messageStore, kept by the caller) as intermediates; a
+// trusted signer's certificate, and the intermediates of its chain that the
+// message carried, are filed in the user's "CA" store. An untrusted one never is.
+int CheckVerifiedSigner(PCCERT_CONTEXT signer, HCERTSTORE messageStore, SmimeResult* result);
 
 // Only the chain test of CheckSignerTrust: no message, nothing recorded.
 bool CertChainTrusted(PCCERT_CONTEXT cert);

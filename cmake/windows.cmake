@@ -17,7 +17,7 @@ target_include_directories(zsmime PRIVATE ${CMAKE_SOURCE_DIR})
 # Static runtime: the DLL imports only Windows system DLLs.
 # Stripped: the DLL users install carries no symbols.
 target_link_options(zsmime PRIVATE -static -static-libgcc -static-libstdc++ -Wl,--kill-at -s)
-target_link_libraries(zsmime PRIVATE crypt32 user32 kernel32)
+target_link_libraries(zsmime PRIVATE crypt32 advapi32 user32 kernel32)
 
 
 # Every build checks that the DLL carries the dialogs and the bitmap as the script gives them.
@@ -45,3 +45,20 @@ add_executable(bare_host ${CMAKE_SOURCE_DIR}/tests/support/bare_host_main.cpp ${
 target_include_directories(bare_host PRIVATE ${CMAKE_SOURCE_DIR})
 target_compile_definitions(bare_host PRIVATE ZHOST_WITHOUT_CONNECT)
 target_link_options(bare_host PRIVATE -static -static-libgcc -static-libstdc++ -Wl,--kill-at)
+
+# The platform tests against Windows' own DLLs, with GoogleTest built from
+# Debian's sources by the same toolchain; tests/wine runs them under Wine.
+option(ZSMIME_PLATFORM_TESTS "Build platform_tests.exe" ON)
+set(GTEST_SOURCE_DIR /usr/src/googletest CACHE PATH "GoogleTest sources")
+if(ZSMIME_PLATFORM_TESTS AND EXISTS ${GTEST_SOURCE_DIR}/CMakeLists.txt)
+  set(gtest_disable_pthreads ON CACHE BOOL "" FORCE)
+  set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
+  set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+  add_subdirectory(${GTEST_SOURCE_DIR} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+  target_compile_options(gtest PUBLIC -include ${CMAKE_SOURCE_DIR}/tests/platform/gtest_notification_win32.h)
+  file(GLOB PLATFORM_TEST_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/platform/*.cpp)
+  add_executable(platform_tests ${PLATFORM_TEST_SOURCES} ${RESOURCE_SOURCES})
+  target_include_directories(platform_tests PRIVATE ${CMAKE_SOURCE_DIR})
+  target_link_options(platform_tests PRIVATE -static -static-libgcc -static-libstdc++)
+  target_link_libraries(platform_tests PRIVATE gtest crypt32 user32 kernel32)
+endif()

@@ -82,6 +82,9 @@ inline constexpr char TEXT_ENCRYPTION_FAILED[] = "暗号失敗";
 inline constexpr char TEXT_SIGN_SIZE_FAILED[] = "Getting signed blob size failed";
 inline constexpr char TEXT_SIGN_ALLOCATION_FAILED[] = "Memory allocation error while signing.";
 inline constexpr char TEXT_SIGN_FAILED[] = "Error getting signed blob";
+// A To, Cc, Bcc or From value too long to be read whole.
+inline constexpr char TEXT_RECIPIENT_HEADER_TOO_LONG[] = "宛先ヘッダーが長すぎます";
+inline constexpr char TEXT_SENDER_HEADER_TOO_LONG[] = "差出人ヘッダーが長すぎます";
 
 // Incoming: classification, Base64, decryption, verification, the trust check.
 // wsprintfA format: the bad mark, the encoding's name, and a blank after a name.

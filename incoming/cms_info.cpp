@@ -16,14 +16,37 @@ static void WriteError(SmimeResult* result, const char* text)
         SET_RESULT_TEXT(result->errorText, text);
 }
 
-static const char* HashAlgorithmName(const char* oid)
+struct AlgorithmName {
+    const char* oid;
+    const char* name;
+};
+
+static const AlgorithmName kHashNames[] = {
+    {szOID_RSA_MD5, "MD5"},
+    {szOID_OIWSEC_sha1, "SHA-1"},
+    {szOID_OIWSEC_dsaSHA1, "SHA-1 (DSA)"},
+    {"2.16.840.1.101.3.4.2.4", "SHA-224"},
+    {"2.16.840.1.101.3.4.2.1", "SHA-256"},
+    {"2.16.840.1.101.3.4.2.2", "SHA-384"},
+    {"2.16.840.1.101.3.4.2.3", "SHA-512"},
+};
+
+// RC2 is named by its parameters (Rc2Name); these by the identifier alone.
+static const AlgorithmName kCipherNames[] = {
+    {szOID_OIWSEC_desCBC, "DES"},
+    {szOID_RSA_DES_EDE3_CBC, "3DES"},
+    {"2.16.840.1.101.3.4.1.2", "AES (128bit)"},
+    {"2.16.840.1.101.3.4.1.22", "AES (192bit)"},
+    {"2.16.840.1.101.3.4.1.42", "AES (256bit)"},
+};
+
+// The display name of a known identifier, else the identifier itself.
+template <size_t N>
+static const char* NameOf(const AlgorithmName (&names)[N], const char* oid)
 {
-    if (strcmp(oid, szOID_RSA_MD5) == 0)
-        return "MD5";
-    if (strcmp(oid, szOID_OIWSEC_sha1) == 0)
-        return "SHA-1";
-    if (strcmp(oid, szOID_OIWSEC_dsaSHA1) == 0)
-        return "SHA-1 (DSA)";
+    for (const AlgorithmName& entry : names)
+        if (strcmp(oid, entry.oid) == 0)
+            return entry.name;
     return oid;
 }
 
@@ -53,11 +76,7 @@ static const char* CipherName(const char* oid, const CRYPT_ALGORITHM_IDENTIFIER*
 {
     if (strcmp(oid, szOID_RSA_RC2CBC) == 0)
         return Rc2Name(algorithm);
-    if (strcmp(oid, szOID_OIWSEC_desCBC) == 0)
-        return "DES";
-    if (strcmp(oid, szOID_RSA_DES_EDE3_CBC) == 0)
-        return "3DES";
-    return oid;
+    return NameOf(kCipherNames, oid);
 }
 
 // An algorithm parameter as CryptMsgGetParam writes it (the identifier, then
@@ -103,7 +122,7 @@ static void NameHashAlgorithm(HCRYPTMSG message, SmimeResult* result)
         WriteError(result, TEXT_CMS_HASH_FAILED);
         break;
     case QUERY_DONE:
-        SET_RESULT_TEXT(result->hashAlgName, HashAlgorithmName(ObjectId(param)));
+        SET_RESULT_TEXT(result->hashAlgName, NameOf(kHashNames, ObjectId(param)));
         break;
     }
 }

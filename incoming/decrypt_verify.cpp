@@ -58,17 +58,6 @@ static char* UnwrapLayer(int kind, const char* source, SmimeResult* result)
     }
 }
 
-// The layer message as text. The content and the layer part are released as
-// soon as the next copy exists, so that a large message is held as few times
-// as possible at once.
-static char* LayerMessageText(MimePart* outer, char* content)
-{
-    MimePart layer;
-    BuildLayerMessage(outer, &layer, content);
-    free(content);
-    return layer.Serialize();
-}
-
 // The working texts of one run; all of them fixed-size.
 struct RunBuffers {
     SmimeResult result;

@@ -31,7 +31,9 @@ static bool StartsWithHeaderField(const char* text)
     return p != text && *p == ':';
 }
 
-void BuildLayerMessage(MimePart* outer, MimePart* layer, const char* content)
+// The layer part's header lines and its first body line; returns where the
+// content's body begins (it becomes the rest of the layer's body).
+static const char* BuildLayerHeaders(MimePart* outer, MimePart* layer, const char* content)
 {
     // The layer is carried as flat text: its body and sub-parts would be
     // dropped right after parsing, so only the header block is parsed.
@@ -51,13 +53,11 @@ void BuildLayerMessage(MimePart* outer, MimePart* layer, const char* content)
     layer->DropChildren();
 
     layer->body.Append("\r\n");
-    if (*body != '\0')
-        layer->body.Append(body);
 
     // Two spare bytes give a value cut at the buffer's end back its line end.
     char* value = (char*)malloc(LAYER_HEADER_SIZE + 2);
     if (value == NULL)
-        return;
+        return body;
     for (const char* name : kCarriedHeaders) {
         layer->GetHeader(name, value, LAYER_HEADER_SIZE);
         if (value[0] != '\0')
@@ -71,4 +71,46 @@ void BuildLayerMessage(MimePart* outer, MimePart* layer, const char* content)
         layer->SetHeader(name, value);
     }
     free(value);
+    return body;
+}
+
+void BuildLayerMessage(MimePart* outer, MimePart* layer, const char* content)
+{
+    const char* body = BuildLayerHeaders(outer, layer, content);
+    if (*body != '\0')
+        layer->body.Append(body);
+}
+
+char* LayerMessageText(MimePart* outer, char* content)
+{
+    MimePart layer;
+    size_t bodyStart = (size_t)(BuildLayerHeaders(outer, &layer, content) - content);
+    size_t bodyLength = strlen(content + bodyStart);
+    char* head = layer.Serialize();
+    if (head == NULL) {
+        free(content);
+        return NULL;
+    }
+    // The body stays in the content's own buffer and the headers go in front
+    // of it: a large message is not held a further time.
+    size_t headLength = strlen(head);
+    size_t total = headLength + bodyLength + 1;
+    char* text = content;
+    if (headLength > bodyStart) {
+        text = (char*)realloc(content, total);
+        if (text == NULL) {
+            free(content);
+            free(head);
+            return NULL;
+        }
+    }
+    memmove(text + headLength, text + bodyStart, bodyLength + 1);
+    memcpy(text, head, headLength);
+    free(head);
+    if (headLength < bodyStart) {
+        char* shrunk = (char*)realloc(text, total);
+        if (shrunk != NULL)
+            text = shrunk;
+    }
+    return text;
 }

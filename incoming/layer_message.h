@@ -7,3 +7,6 @@ class MimePart;
 // kept as flat body text, and Date, Subject, From, To and Cc that it lacks
 // carried over from outer.
 void BuildLayerMessage(MimePart* outer, MimePart* layer, const char* content);
+// The serialised layer message, built in content's own buffer (taken over:
+// content is freed or becomes the result). Null when memory runs out.
+char* LayerMessageText(MimePart* outer, char* content);

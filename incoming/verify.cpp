@@ -27,11 +27,16 @@ static CRYPT_VERIFY_MESSAGE_PARA VerifyParameters()
     return para;
 }
 
-static void MarkVerified(PCCERT_CONTEXT signer, SmimeResult* result)
+// The signer's chain may go through certificates that only the message carries.
+static void MarkVerified(PCCERT_CONTEXT signer, const BYTE* der, DWORD derSize, SmimeResult* result)
 {
     result->flags |= SR_SIGNED | SR_SIGNATURE_VALID;
-    if (signer != NULL)
-        CheckVerifiedSigner(signer, result);
+    if (signer == NULL)
+        return;
+    HCERTSTORE carried = CryptGetMessageCertificates(MESSAGE_ENCODING, 0, 0, der, derSize);
+    CheckVerifiedSigner(signer, carried, result);
+    if (carried != NULL)
+        CertCloseStore(carried, 0);
 }
 
 char* VerifyOpaqueSignature(const char* source, SmimeResult* result)
@@ -53,10 +58,9 @@ char* VerifyOpaqueSignature(const char* source, SmimeResult* result)
         },
         &verified, &contentSize);
     HeapBuffer<BYTE> content(verified);
-    der.Release();
     if (!UnwrapDone(outcome, TEXT_VERIFICATION_FAILED, result))
         return NULL;
-    MarkVerified(signer.get(), result);
+    MarkVerified(signer.get(), der.get(), derSize, result);
     return (char*)content.Take();
 }
 
@@ -101,7 +105,7 @@ static bool TakeDetachedPieces(const char* source, SmimeResult* result, BYTE** d
 {
     MimePart message;
     const char* position = source;
-    message.Parse(&position, NULL);
+    ParsePacked(&message, &position);
 
     const MimePart* signature = NULL;
     const MimePart* content = NULL;
@@ -153,6 +157,6 @@ char* VerifyDetachedSignature(const char* source, SmimeResult* result)
         ShowMessage(TEXT_VERIFICATION_FAILED);
         return NULL;
     }
-    MarkVerified(signer.get(), result);
+    MarkVerified(signer.get(), der.get(), derSize, result);
     return contentText.Take();
 }

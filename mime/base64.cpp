@@ -36,6 +36,7 @@ Base64ForeignCharacterHook g_foreignCharacterHook = NULL;
 
 char* EncodeGroups(const BYTE* in, size_t count, char* out)
 {
+    // The group is read whole before its characters are written.
     for (size_t i = 0; i < count; ++i, in += 3) {
         uint32_t w = ((uint32_t)in[0] << 16) | ((uint32_t)in[1] << 8) | in[2];
         out[0] = kAlphabet[w >> 18];
@@ -64,18 +65,16 @@ int Base64CharValue(char c)
     return 0;
 }
 
-char* Base64Encode(const BYTE* data, DWORD count, DWORD* length)
+size_t Base64EncodedLength(DWORD count)
 {
-    *length = 0;
-    size_t groups = ((size_t)count + 2) / 3;
-    if (groups > ((size_t)-1 - 1) / 6 || (uint64_t)groups * 6 > 0xFFFFFFFFu)
-        return NULL;
-    size_t unfolded = groups * 4;
-    size_t folded = unfolded == 0 ? 0 : unfolded + 2 * ((unfolded - 1) / LINE_CHARS);
-    char* text = static_cast<char*>(malloc(folded + 1));
-    if (text == NULL)
-        return NULL;
+    size_t unfolded = ((size_t)count + 2) / 3 * 4;
+    return unfolded == 0 ? 0 : unfolded + 2 * ((unfolded - 1) / LINE_CHARS);
+}
 
+// Each group's bytes are read before its characters are written, so the text
+// may be written over the data it encodes when it starts far enough in front.
+size_t Base64EncodeTo(char* text, const BYTE* data, DWORD count)
+{
     char* out = text;
     size_t left = count;
     const BYTE* in = data;
@@ -88,21 +87,28 @@ char* Base64Encode(const BYTE* data, DWORD count, DWORD* length)
     }
     out = EncodeGroups(in, left / 3, out);
     in += left / 3 * 3;
-    if (left % 3 == 1) {
-        out[0] = kAlphabet[in[0] >> 2];
-        out[1] = kAlphabet[(in[0] & 3) << 4];
-        out[2] = '=';
-        out[3] = '=';
-        out += 4;
-    } else if (left % 3 == 2) {
-        out[0] = kAlphabet[in[0] >> 2];
-        out[1] = kAlphabet[((in[0] & 3) << 4) | (in[1] >> 4)];
-        out[2] = kAlphabet[(in[1] & 15) << 2];
+    if (left % 3 != 0) {
+        BYTE first = in[0], second = left % 3 == 2 ? in[1] : 0;
+        out[0] = kAlphabet[first >> 2];
+        out[1] = kAlphabet[((first & 3) << 4) | (second >> 4)];
+        out[2] = left % 3 == 2 ? kAlphabet[(second & 15) << 2] : '=';
         out[3] = '=';
         out += 4;
     }
     *out = '\0';
-    *length = (DWORD)(out - text);
+    return (size_t)(out - text);
+}
+
+char* Base64Encode(const BYTE* data, DWORD count, DWORD* length)
+{
+    *length = 0;
+    size_t groups = ((size_t)count + 2) / 3;
+    if (groups > ((size_t)-1 - 1) / 6 || (uint64_t)groups * 6 > 0xFFFFFFFFu)
+        return NULL;
+    char* text = static_cast<char*>(malloc(Base64EncodedLength(count) + 1));
+    if (text == NULL)
+        return NULL;
+    *length = (DWORD)Base64EncodeTo(text, data, count);
     return text;
 }
 

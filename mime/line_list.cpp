@@ -42,6 +42,50 @@ static void LinkAtTail(LineList* list, LineNode* node)
     list->tail = node;
 }
 
+LineNode* LineList::AppendPacked(const char* first, size_t firstLength, const char* second,
+                                 size_t secondLength)
+{
+    LineNode* node = tail;
+    // A text whose node was replaced by SetText no longer lies behind its node.
+    bool packable = node != NULL && packedRoom_ != 0 && node->text == InlineText(node) &&
+                    firstLength <= (size_t)PACKED_NODE_SIZE && secondLength <= (size_t)PACKED_NODE_SIZE;
+    size_t used = packable ? (size_t)node->length : 0;
+    size_t needed = used + firstLength + secondLength + 1;
+    if (!packable || (needed > packedRoom_ && needed > (size_t)PACKED_NODE_SIZE)) {
+        // The text starts the next packed node.
+        node = AppendJoined(first, firstLength, second, secondLength);
+        if (node != NULL)
+            packedRoom_ = (size_t)node->length + 1;
+        return node;
+    }
+    if (needed > packedRoom_) {
+        // Doubling keeps the copying of a growing node linear in its size.
+        size_t room = 2 * packedRoom_ < 256 ? 256 : 2 * packedRoom_;
+        if (room > (size_t)PACKED_NODE_SIZE)
+            room = PACKED_NODE_SIZE;
+        if (room < needed)
+            room = needed;
+        LineNode* grown = static_cast<LineNode*>(realloc(node, sizeof(LineNode) + room));
+        if (grown == NULL)
+            return NULL;
+        node = grown;
+        node->text = InlineText(node);
+        if (node->prev != NULL)
+            node->prev->next = node;
+        else
+            head = node;
+        tail = node;
+        packedRoom_ = room;
+    }
+    if (firstLength != 0)
+        memcpy(node->text + used, first, firstLength);
+    if (secondLength != 0)
+        memcpy(node->text + used + firstLength, second, secondLength);
+    node->length = (int)(used + firstLength + secondLength);
+    node->text[node->length] = '\0';
+    return node;
+}
+
 LineNode* LineList::Append(const char* text)
 {
     return AppendJoined(text, strlen(text), NULL, 0);
@@ -51,8 +95,10 @@ LineNode* LineList::AppendJoined(const char* first, size_t firstLength, const ch
                                  size_t secondLength)
 {
     LineNode* node = NewNode(first, firstLength, second, secondLength);
-    if (node != NULL)
+    if (node != NULL) {
         LinkAtTail(this, node);
+        packedRoom_ = 0;
+    }
     return node;
 }
 
@@ -81,6 +127,8 @@ void LineList::Unlink(LineNode* node)
         node->next->prev = node->prev;
     else
         tail = node->prev;
+    if (node->next == NULL)
+        packedRoom_ = 0;  // the tail changed
     node->next = NULL;
     node->prev = NULL;
 }
@@ -95,6 +143,7 @@ void LineList::Clear()
     }
     head = NULL;
     tail = NULL;
+    packedRoom_ = 0;
 }
 
 void LineList::SetText(LineNode* node, const char* text)

@@ -14,7 +14,7 @@ struct LineNode {
 
 class LineList {
 public:
-    LineList() : head(0), tail(0) {}
+    LineList() : head(0), tail(0), packedRoom_(0) {}
     ~LineList() { Clear(); }
     LineList(const LineList&) = delete;
     LineList& operator=(const LineList&) = delete;
@@ -25,6 +25,13 @@ public:
     // Appends one node holding first followed by second (either may be empty).
     LineNode* AppendJoined(const char* first, size_t firstLength, const char* second,
                            size_t secondLength);
+    // Appends first followed by second to the tail node when the tail was made
+    // by AppendPacked, else as a new node that later packed texts may join.
+    // Nodes grow to about PACKED_NODE_SIZE bytes; for lists whose texts are only
+    // ever concatenated, a long run of short lines then takes a few large nodes
+    // instead of one node each. Returns the node that took the text.
+    LineNode* AppendPacked(const char* first, size_t firstLength, const char* second,
+                           size_t secondLength);
     void Unlink(LineNode* node);
     void Clear();
 
@@ -33,6 +40,11 @@ public:
     // Frees a node taken out with Unlink.
     static void FreeNode(LineNode* node);
 
+    enum { PACKED_NODE_SIZE = 65536 };
+
     LineNode* head;
     LineNode* tail;
+
+private:
+    size_t packedRoom_;  // bytes the tail's text may hold when AppendPacked made it, else 0
 };

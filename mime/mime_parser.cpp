@@ -136,13 +136,14 @@ class Parser {
 public:
     explicit Parser(const char* text)
         : position_(text), end_(NULL), inLine_(false), gather_(NULL), gatherCapacity_(0), depth_(0),
-          failed_(false), headersOnly_(false)
+          failed_(false), headersOnly_(false), packBodies_(false)
     {
     }
     ~Parser() { free(gather_); }
 
     // Returns the read position at which parsing stopped; sets failed() on lack of memory.
     const char* Run(MimePart* root, const char* enclosing, bool headersOnly);
+    void PackBodies() { packBodies_ = true; }
     bool failed() const { return failed_; }
 
 private:
@@ -204,6 +205,17 @@ private:
             failed_ = true;
         Take(piece);
     }
+    // A line of a body, preamble or epilogue.
+    void AppendBodyLine(LineList& list, const Piece& piece)
+    {
+        if (!packBodies_) {
+            Append(list, piece);
+            return;
+        }
+        if (list.AppendPacked(piece.start, piece.content, "\r\n", piece.split ? 0 : 2) == NULL)
+            failed_ = true;
+        Take(piece);
+    }
 
     const char* position_;
     const char* end_;  // the text's terminator; null while only headers are read
@@ -214,6 +226,7 @@ private:
     int depth_;
     bool failed_;
     bool headersOnly_;
+    bool packBodies_;
 };
 
 bool Parser::ReserveGather(size_t size)
@@ -401,7 +414,7 @@ Parser::Step Parser::ReadOwnDelimiter(OpenPart& open, const Piece& piece, const 
     size_t unpadded = line.length - line.padding;
     if (unpadded == length && memcmp(line.text, boundary, length) == 0) {
         if (depth_ == MAX_NESTING) {
-            Append(open.part->body, piece);  // too deep: kept as text
+            AppendBodyLine(open.part->body, piece);  // too deep: kept as text
         } else if (StartChild(open)) {
             Take(piece);
             KeepPadding(&open.lastChild->delimiterPadding, line.text + length, line.padding);
@@ -442,7 +455,7 @@ Parser::Step Parser::ReadLineAt(OpenPart& open, const Piece& piece, bool midLine
         NoteEnd(open);
         return STEP_TO_PARENT;
     }
-    Append(OrdinaryLineList(open), piece);
+    AppendBodyLine(OrdinaryLineList(open), piece);
     return STEP_DONE;
 }
 
@@ -486,7 +499,8 @@ void ResetPart(MimePart* part)
     part->closingPadding = NULL;
 }
 
-void RunParser(MimePart* part, const char** position, const char* enclosing, bool headersOnly)
+void RunParser(MimePart* part, const char** position, const char* enclosing, bool headersOnly,
+               bool packBodies)
 {
     part->closingMissing = false;
     part->headers.Clear();
@@ -500,6 +514,8 @@ void RunParser(MimePart* part, const char** position, const char* enclosing, boo
         *position += strlen(*position);
         return;
     }
+    if (packBodies)
+        parser->PackBodies();
     const char* end = parser->Run(part, enclosing, headersOnly);
     if (parser->failed()) {
         // Out of memory: the caller gets an empty part rather than a partial one.
@@ -514,12 +530,17 @@ void RunParser(MimePart* part, const char** position, const char* enclosing, boo
 
 void MimePart::Parse(const char** position, const char* enclosingBoundary)
 {
-    RunParser(this, position, enclosingBoundary, false);
+    RunParser(this, position, enclosingBoundary, false, false);
 }
 
 void ParseHeaderBlock(MimePart* part, const char** position)
 {
-    RunParser(part, position, NULL, true);
+    RunParser(part, position, NULL, true, false);
+}
+
+void ParsePacked(MimePart* part, const char** position)
+{
+    RunParser(part, position, NULL, false, true);
 }
 
 char* ParseParameter(char* position, char** name, char** value)

@@ -47,6 +47,13 @@ public:
 // as Parse would; for callers that look at nothing else.
 void ParseHeaderBlock(MimePart* part, const char** position);
 
+// Reads a whole message as Parse does, except that the lines of bodies,
+// preambles and epilogues are packed into few large nodes (see
+// LineList::AppendPacked); header lines stay one a node. For callers that only
+// serialise those lines: a message of short lines then needs about its own
+// size rather than many times it.
+void ParsePacked(MimePart* part, const char** position);
+
 // Reads one name=value parameter of a header value in place (terminators are
 // written into the text); returns where the next one starts, or null when
 // there is no further "=".

@@ -57,11 +57,21 @@ char* SerializeWithBody(const MimePart& part, const char* const* pieces, size_t 
     return text;
 }
 
-void ReadComposerHeader(HWND window, const char* name, char* buffer)
+char* ReadAddressHeader(HWND window, const char* name, const char* tooLong)
 {
-    memset(buffer, 0, HEADER_VALUE_SIZE);
-    g_host.CompGetSpecifiedHeader(window, name, buffer, HEADER_VALUE_SIZE);
-    buffer[HEADER_VALUE_SIZE - 1] = '\0';
+    char* value = (char*)calloc(ADDRESS_HEADER_SIZE, 1);
+    if (value == NULL) {
+        ShowMessage(TEXT_OUT_OF_MEMORY);
+        return NULL;
+    }
+    g_host.CompGetSpecifiedHeader(window, name, value, ADDRESS_HEADER_SIZE);
+    value[ADDRESS_HEADER_SIZE - 1] = '\0';
+    if (strlen(value) == ADDRESS_HEADER_SIZE - 1) {
+        ShowMessage(tooLong);
+        free(value);
+        return NULL;
+    }
+    return value;
 }
 
 void StampPluginHeader(HWND window)

@@ -5,7 +5,9 @@
 
 #include <windows.h>
 
-enum { HEADER_VALUE_SIZE = 1024 };
+// A single header value; a header that names people (To, Cc, Bcc, From),
+// which can hold a long list.
+enum { HEADER_VALUE_SIZE = 1024, ADDRESS_HEADER_SIZE = 65536 };
 
 class MimePart;
 
@@ -23,8 +25,12 @@ char* SerializeWithBody(const MimePart& part, const char* const* pieces, size_t 
 // out) shows the message instead. True when the composer was written.
 bool ReplaceComposerText(HWND window, char* text);
 
-// Reads one composer header into a HEADER_VALUE_SIZE buffer, always terminated.
-void ReadComposerHeader(HWND window, const char* name, char* buffer);
+// Reads a composer header that names people whole, into a new terminated
+// buffer of ADDRESS_HEADER_SIZE bytes (free()); empty when the message has
+// no such header. A value that fills the buffer may have been cut, and a cut
+// list would drop or change a person: then tooLong is shown and the result
+// is null, as it is (after its message) when memory runs out.
+char* ReadAddressHeader(HWND window, const char* name, const char* tooLong);
 
 // Stamps the composer with "X-SMIME-Plugin: <name> <version>".
 void StampPluginHeader(HWND window);

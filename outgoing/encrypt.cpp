@@ -5,6 +5,8 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <memory>
+
 #include "certs/cert_select.h"
 #include "certs/trust.h"
 #include "common/encoding.h"
@@ -25,10 +27,11 @@ static_assert(sizeof(void*) != 4 || sizeof(CRYPT_ENCRYPT_MESSAGE_PARA) == 36, "e
 namespace {
 
 // The sender plus at most 32 addresses.
-enum { MAX_ADDRESSES = 32, RECIPIENT_LIST_SIZE = MAX_ADDRESSES + 1, ADDRESS_LIST_SIZE = 65536 };
+enum { MAX_ADDRESSES = 32, RECIPIENT_LIST_SIZE = MAX_ADDRESSES + 1 };
 
-// To, Cc and Bcc, each with its comma.
-enum { RECIPIENT_HEADERS_SIZE = 3 * HEADER_VALUE_SIZE + 1 };
+// To, Cc and Bcc, each with its comma (a header is read only when it is
+// shorter than its buffer).
+enum { RECIPIENT_HEADERS_SIZE = 3 * ADDRESS_HEADER_SIZE + 1 };
 
 // Beyond the content and the recipients' certificates: the padding, the
 // algorithm and the structure around them.
@@ -51,8 +54,8 @@ struct EncryptJob {
     StoreHandle ca{CLOSE_ON_STDOUT};
     CertContextArray<RECIPIENT_LIST_SIZE> certs;
     HeapBuffer<BYTE> rc2Parameters;
+    BYTE ivParameter[2 + 16] = {};  // DER OCTET STRING of an AES IV
     HeapBuffer<BYTE> blob;
-    HeapBuffer<char> base64;
     HostText source;
     MimePart part;
 };
@@ -65,19 +68,23 @@ void AppendCertLine(SmimeResult* result, const char* prefix, const char* subject
     AppendText(result->certText, sizeof result->certText, "\n");
 }
 
-// To, Cc and Bcc joined with ","; false when the user declines the Bcc question.
+// To, Cc and Bcc joined with "," into text (RECIPIENT_HEADERS_SIZE bytes);
+// false when one is too long to be read whole (after its message) or the user
+// declines the Bcc question.
 bool ReadRecipientHeaders(HWND window, char* text, size_t size)
 {
     static const char* const kNames[] = {"To", "Cc", "Bcc"};
     for (const char* name : kNames) {
-        char value[HEADER_VALUE_SIZE];
-        ReadComposerHeader(window, name, value);
-        if (value[0] == '\0')
+        std::unique_ptr<char, decltype(&free)> value(
+            ReadAddressHeader(window, name, TEXT_RECIPIENT_HEADER_TOO_LONG), &free);
+        if (value == NULL)
+            return false;
+        if (value.get()[0] == '\0')
             continue;
         if (strcmp(name, "Bcc") == 0 &&
             MessageBoxA(NULL, TEXT_BCC_QUESTION, TEXT_BCC_CAPTION, MB_TOPMOST | MB_ICONINFORMATION | MB_YESNO) != IDYES)
             return false;
-        AppendText(text, size, value);
+        AppendText(text, size, value.get());
         AppendText(text, size, ",");
     }
     return true;
@@ -108,10 +115,12 @@ bool AddOwnCertificate(EncryptJob* job, SmimeResult* result)
         cert = FindCertBySubject(job->my.get(), g_settings.encCert, CERT_KEY_ENCIPHERMENT_KEY_USAGE,
                                  PREFER_PRIVATE_KEY);
     } else {
-        char from[HEADER_VALUE_SIZE];
+        char* from = ReadAddressHeader(job->window, "From", TEXT_SENDER_HEADER_TOO_LONG);
+        if (from == NULL)
+            return false;
         char address[ADDRESS_SIZE];
-        ReadComposerHeader(job->window, "From", from);
         ExtractAddress(address, from);
+        free(from);
         cert = FindCertByEmail(job->my.get(), address, CERT_KEY_ENCIPHERMENT_KEY_USAGE, PREFER_PRIVATE_KEY);
     }
     if (cert == NULL) {
@@ -176,7 +185,28 @@ bool AddRecipientCertificates(EncryptJob* job, char* addresses, SmimeResult* res
     }
 }
 
-// RC2 with a 128-bit key needs its parameters encoded; the others take none.
+// AES takes a fresh random 16-byte IV as its parameters (an OCTET STRING).
+bool MakeAesParameters(EncryptJob* job, CRYPT_OBJID_BLOB* parameters)
+{
+    HCRYPTPROV provider = 0;
+    BYTE* iv = job->ivParameter + 2;
+    bool made = CryptAcquireContextA(&provider, NULL, NULL, PROV_RSA_FULL, CRYPT_VERIFYCONTEXT) &&
+                CryptGenRandom(provider, 16, iv);
+    if (provider != 0)
+        CryptReleaseContext(provider, 0);
+    if (!made) {
+        ShowLastErrorText();
+        ShowMessage(TEXT_ENCRYPTION_FAILED);
+        return false;
+    }
+    job->ivParameter[0] = 0x04;
+    job->ivParameter[1] = 16;
+    parameters->pbData = job->ivParameter;
+    parameters->cbData = sizeof job->ivParameter;
+    return true;
+}
+
+// RC2 with a 128-bit key needs its parameters encoded, AES its IV; the others take none.
 bool ChooseAlgorithm(EncryptJob* job, CRYPT_ENCRYPT_MESSAGE_PARA* para)
 {
     const char* name = g_settings.encAlg;
@@ -212,6 +242,12 @@ bool ChooseAlgorithm(EncryptJob* job, CRYPT_ENCRYPT_MESSAGE_PARA* para)
             return false;
     } else if (strcmp(name, "3DES") == 0) {
         para->ContentEncryptionAlgorithm.pszObjId = (LPSTR)szOID_RSA_DES_EDE3_CBC;
+    } else if (strcmp(name, "AES(128bit)") == 0) {
+        para->ContentEncryptionAlgorithm.pszObjId = (LPSTR)szOID_NIST_AES128_CBC;
+        return MakeAesParameters(job, &para->ContentEncryptionAlgorithm.Parameters);
+    } else if (strcmp(name, "AES(256bit)") == 0) {
+        para->ContentEncryptionAlgorithm.pszObjId = (LPSTR)szOID_NIST_AES256_CBC;
+        return MakeAesParameters(job, &para->ContentEncryptionAlgorithm.Parameters);
     } else {
         ShowMessage(TEXT_UNKNOWN_ALGORITHM);
         return false;
@@ -267,23 +303,28 @@ int EncryptMessage(HWND window, LPARAM, SmimeResult* result)
         return 0;
     }
 
-    char recipients[RECIPIENT_HEADERS_SIZE] = "";
-    if (!ReadRecipientHeaders(window, recipients, sizeof recipients))
+    HeapBuffer<char> recipients((char*)calloc(RECIPIENT_HEADERS_SIZE, 1));
+    if (recipients.get() == NULL) {
+        ShowMessage(TEXT_OUT_OF_MEMORY);
         return 0;
-    if (recipients[0] == '\0') {
+    }
+    if (!ReadRecipientHeaders(window, recipients.get(), RECIPIENT_HEADERS_SIZE))
+        return 0;
+    if (recipients.get()[0] == '\0') {
         ShowMissingRecipient("");
         return 0;
     }
-    recipients[strlen(recipients) - 1] = '\0';  // the trailing comma
+    recipients.get()[strlen(recipients.get()) - 1] = '\0';  // the trailing comma
 
-    job.addresses.Reset((char*)calloc(ADDRESS_LIST_SIZE, 1));
+    // The bare addresses never take more room than the values they come from.
+    job.addresses.Reset((char*)calloc(strlen(recipients.get()) + 1, 1));
     job.scratch.Reset((SmimeResult*)calloc(1, sizeof(SmimeResult)));
     if (job.addresses.get() == NULL || job.scratch.get() == NULL) {
         ShowMessage(TEXT_OUT_OF_MEMORY);
         return 0;
     }
     int count = 0;
-    CollectAddresses(recipients, job.addresses.get(), &count);
+    CollectAddresses(recipients.get(), job.addresses.get(), &count);
     if (count == 0) {  // only empty groups such as "undisclosed-recipients:;"
         ShowMissingRecipient("");
         return 0;
@@ -307,15 +348,8 @@ int EncryptMessage(HWND window, LPARAM, SmimeResult* result)
     DWORD blobSize = 0;
     if (!EncryptSource(&job, para, &blobSize))
         return 0;
-    job.source.Release();  // not needed again; a large message stands in memory once less
-    job.base64.Reset(EncodeBlob(job.blob.get(), blobSize));
-    if (job.base64.get() == NULL)
-        return 0;
-    job.blob.Release();
-
-    char* text = BuildPkcs7MimeText(&job.part, kEnvelopedType, job.base64.get());
-    job.base64.Release();
-    if (!ReplaceComposerText(window, text))
+    char* text = BuildPkcs7MimeText(&job.part, kEnvelopedType, job.blob.Take(), blobSize);
+    if (text == NULL || !ReplaceComposerText(window, text))
         return 0;
     result->flags |= SR_ENCRYPTED;
     return 1;

@@ -11,7 +11,9 @@
 #include "common/host_api.h"
 #include "common/messages.h"
 #include "common/text.h"
+#include "mime/header_fields.h"
 #include "mime/mime_part.h"
+#include "mime/transport_encoding.h"
 #include "outgoing/composer.h"
 #include "outgoing/pkcs7_mime.h"
 #include "outgoing/signer.h"
@@ -73,6 +75,54 @@ const char* MicalgName(const char* oid)
     return "sha1";
 }
 
+size_t JoinedLength(const char* const* pieces, size_t count)
+{
+    size_t length = 0;
+    for (size_t i = 0; i < count; ++i)
+        length += strlen(pieces[i]);
+    return length;
+}
+
+char* CopyPieces(char* out, const char* const* pieces, size_t count)
+{
+    for (size_t i = 0; i < count; ++i) {
+        size_t length = strlen(pieces[i]);
+        memcpy(out, pieces[i], length);
+        out += length;
+    }
+    return out;
+}
+
+// The whole multipart/signed text: the outer part's headers, then the
+// delimited first part and signature. Built around the first part where it
+// lies (firstPart is taken over), so that the content is not copied into a
+// second buffer of its size. Null when memory runs out.
+char* AssembleSignedMessage(const MimePart& outer, const char* boundary, char* firstPart,
+                            const char* base64)
+{
+    char* head = outer.Serialize();
+    if (head == NULL) {
+        free(firstPart);
+        return NULL;
+    }
+    const char* before[] = {head, "--", boundary, "\r\n"};
+    const char* after[] = {"\r\n--", boundary, "\r\n", kSignatureHeaders, base64, "\r\n--", boundary, "--\r\n"};
+    const size_t beforeCount = sizeof before / sizeof before[0], afterCount = sizeof after / sizeof after[0];
+    size_t beforeLength = JoinedLength(before, beforeCount), partLength = strlen(firstPart);
+    size_t total = beforeLength + partLength + JoinedLength(after, afterCount);
+    char* text = (char*)realloc(firstPart, total + 1);
+    if (text == NULL) {
+        free(firstPart);
+        free(head);
+        return NULL;
+    }
+    memmove(text + beforeLength, text, partLength);
+    CopyPieces(text, before, beforeCount);
+    *CopyPieces(text + beforeLength + partLength, after, afterCount) = '\0';
+    free(head);
+    return text;
+}
+
 }  // namespace
 
 char* BuildSignedFirstPart(const char* source)
@@ -86,9 +136,13 @@ char* BuildSignedFirstPart(const char* source)
         return NULL;
     MimePart part;
     const char* position = source;
-    part.Parse(&position, NULL);
+    ParsePacked(&part, &position);
     if (source[0] != '\0' && part.headers.head == NULL)
         return NULL;  // the parse ran out of memory
+    // Of repeated fields the last is the one the parser took the type from.
+    static const char* const kContentFields[] = {"Content-Type", "Content-Transfer-Encoding", "Content-Disposition"};
+    for (const char* name : kContentFields)
+        KeepLastHeaderField(&part, name);
     part.GetHeader("Content-Type", type.get(), MIME_LINE_SIZE);
     part.GetHeader("Content-Transfer-Encoding", encoding.get(), MIME_LINE_SIZE);
     part.GetHeader("Content-Disposition", disposition.get(), MIME_LINE_SIZE);
@@ -102,6 +156,9 @@ char* BuildSignedFirstPart(const char* source)
         part.SetHeader("Content-Disposition", disposition.get());
     if (encoding.get()[0] != '\0')
         part.SetHeader("Content-Transfer-Encoding", encoding.get());
+    // What is signed must be what arrives: nothing a relay would change.
+    if (!EncodeForTransport(&part))
+        return NULL;
     return part.Serialize();
 }
 
@@ -114,6 +171,9 @@ MimePart* BuildSignedOuterPart(const char* source, const char* kind, const char*
         delete part;
         return NULL;
     }
+    KeepLastHeaderField(part, "Content-Type");
+    KeepLastHeaderField(part, "Content-Transfer-Encoding");
+    EnsureMimeVersion(part);
     if (strcmp(kind, "DSIG") == 0) {
         char type[HEADER_VALUE_SIZE] = "";
         const char* const pieces[] = {"multipart/signed; protocol=\"application/x-pkcs7-signature\"; micalg=",
@@ -145,9 +205,6 @@ int SignDetached(HWND window, LPARAM, SmimeResult* result)
     HeapBuffer<char> firstPart(BuildSignedFirstPart(source.get()));
     if (firstPart.get() == NULL)
         return 0;
-    // The source is not needed past this point; a large message then stands
-    // in memory once less while it is signed.
-    source.Release();
 
     BYTE* signedBlob = NULL;
     DWORD blobSize = 0;
@@ -158,12 +215,8 @@ int SignDetached(HWND window, LPARAM, SmimeResult* result)
     HeapBuffer<char> base64(EncodeBlob(blob.get(), blobSize));
     if (base64.get() == NULL)
         return 0;
-    char delimiter[BOUNDARY_SIZE + 2] = "--";
-    AppendText(delimiter, sizeof delimiter, boundary);
-    const char* body[] = {delimiter, "\r\n", firstPart.get(), "\r\n", delimiter, "\r\n",
-                          kSignatureHeaders, base64.get(), "\r\n", delimiter, "--\r\n"};
-    char* text = SerializeWithBody(*outer, body, sizeof body / sizeof body[0]);
-    firstPart.Release();
+    // The first part is taken over by the assembly.
+    char* text = AssembleSignedMessage(*outer, boundary, firstPart.Take(), base64.get());
     outer.reset();
     if (!ReplaceComposerText(window, text))
         return 0;

@@ -5,6 +5,7 @@
 #include "common/guards.h"
 #include "common/host_api.h"
 #include "common/messages.h"
+#include "mime/header_fields.h"
 #include "mime/mime_part.h"
 #include "outgoing/composer.h"
 #include "outgoing/pkcs7_mime.h"
@@ -34,22 +35,24 @@ int SignOpaque(HWND window, LPARAM, SmimeResult* result)
     }
     if (!OpenSigner(window, result, &signer))
         return 0;
-    // The source exactly as the host gave it is what gets signed.
-    BYTE* signedBlob = NULL;
+    // The source as the host gave it is what gets signed, but for Bcc: every
+    // recipient can read the signed content, so it must not name the hidden
+    // ones. The composer keeps its Bcc for the host to send by.
+    bool hasBcc = false;
+    HeapBuffer<char> withoutBcc(CopyWithoutHeaderField(source.get(), "Bcc", &hasBcc));
+    if (hasBcc && withoutBcc.get() == NULL) {
+        ShowMessage(TEXT_OUT_OF_MEMORY);
+        return 0;
+    }
+    const char* content = hasBcc ? withoutBcc.get() : source.get();
+    BYTE* blob = NULL;
     DWORD blobSize = 0;
-    if (!SignContent(signer.cert.get(), FALSE, (const BYTE*)source.get(), (DWORD)strlen(source.get()),
-                     &signedBlob, &blobSize))
+    if (!SignContent(signer.cert.get(), FALSE, (const BYTE*)content, (DWORD)strlen(content), &blob, &blobSize))
         return 0;
-    HeapBuffer<BYTE> blob(signedBlob);
-    source.Release();  // a large message then stands in memory once less
-    HeapBuffer<char> base64(EncodeBlob(blob.get(), blobSize));
-    if (base64.get() == NULL)
-        return 0;
-    blob.Release();
-
-    char* text = BuildPkcs7MimeText(&part, kSignedDataType, base64.get());
-    base64.Release();
-    if (!ReplaceComposerText(window, text))
+    withoutBcc.Release();
+    // The blob is taken over by the text builder.
+    char* text = BuildPkcs7MimeText(&part, kSignedDataType, blob, blobSize);
+    if (text == NULL || !ReplaceComposerText(window, text))
         return 0;
     result->flags |= SR_SIGNED;
     return 1;

@@ -30,10 +30,12 @@ bool OpenSigner(HWND window, SmimeResult* result, Signer* signer)
         signer->cert.Reset(FindCertBySubject(signer->store.get(), g_settings.signCert,
                                              CERT_DIGITAL_SIGNATURE_KEY_USAGE, PREFER_PRIVATE_KEY));
     } else {
-        char from[HEADER_VALUE_SIZE];
+        char* from = ReadAddressHeader(window, "From", TEXT_SENDER_HEADER_TOO_LONG);
+        if (from == NULL)
+            return false;
         char address[ADDRESS_SIZE];
-        ReadComposerHeader(window, "From", from);
         ExtractAddress(address, from);
+        free(from);
         signer->cert.Reset(FindCertByEmail(signer->store.get(), address, CERT_DIGITAL_SIGNATURE_KEY_USAGE,
                                            PREFER_PRIVATE_KEY));
     }

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # A tour of the plug-in through zhost, the stand-in host: Alice chooses her
-# certificate and 3DES in the setup dialog, signs and encrypts a message for
+# certificate, AES (256 bit) and SHA-256 in the setup dialog, signs and encrypts a message for
 # Bob; Bob opens it, decrypts and verifies it and reads the report.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -46,8 +46,9 @@ zhost bob certs import MY bob.p12 --password demo
 zhost bob certs import Root root.pem
 
 echo
-echo "== Alice chooses her signing certificate and 3DES in the setup dialog"
-zhost alice setup select 1019 "C=JP, O=Demo, CN=alice, E=alice@example.com" select 1003 3DES ok | tail -1
+echo "== Alice chooses her signing certificate, AES (256 bit) and SHA-256 in the setup dialog"
+zhost alice setup select 1019 "C=JP, O=Demo, CN=alice, E=alice@example.com" \
+  select 1003 "AES(256bit)" select 1002 SHA-256 ok | tail -1
 cat alice/zsmime.ini
 
 echo

@@ -5,7 +5,8 @@ set -euo pipefail
 packages=(build-essential cmake pkg-config python3 openssl libssl-dev time
           googletest libgtest-dev libbenchmark-dev
           g++-mingw-w64-i686 binutils-mingw-w64-i686
-          clang libclang-rt-14-dev)
+          clang libclang-rt-14-dev
+          libnss3-tools gpgsm)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -17,9 +17,9 @@ struct SettingKey {
 };
 
 static const SettingKey kKeys[] = {
-    {"encAlg", "RC2(40bit)", offsetof(Settings, encAlg)},
+    {"encAlg", "AES(256bit)", offsetof(Settings, encAlg)},
     {"encCert", "", offsetof(Settings, encCert)},
-    {"signHashOID", "1.3.14.3.2.26", offsetof(Settings, signHashOID)},
+    {"signHashOID", "2.16.840.1.101.3.4.2.1", offsetof(Settings, signHashOID)},
     {"signCert", "", offsetof(Settings, signCert)},
     {"useOLStore", "NO", offsetof(Settings, useOLStore)},
     {"detachedSig", "NO", offsetof(Settings, detachedSig)},

@@ -15,10 +15,14 @@
 
 namespace {
 
-const char* const kEncAlgs[] = {"RC2(40bit)", "DES", "RC2(128bit)", "3DES"};
+const char* const kEncAlgs[] = {"RC2(40bit)", "DES", "RC2(128bit)", "3DES", "AES(128bit)", "AES(256bit)"};
+const int kEncAlgCount = sizeof kEncAlgs / sizeof kEncAlgs[0];
 
-const char kSha1Oid[] = "1.3.14.3.2.26";
-const char kMd5Oid[] = "1.2.840.113549.2.5";
+// List 1002's items and the hash identifiers they stand for, by position.
+const char* const kHashItems[] = {"SHA-1", "MD5", "SHA-256", "SHA-384", "SHA-512"};
+const char* const kHashOids[] = {"1.3.14.3.2.26", "1.2.840.113549.2.5", "2.16.840.1.101.3.4.2.1",
+                                 "2.16.840.1.101.3.4.2.2", "2.16.840.1.101.3.4.2.3"};
+const int kHashCount = sizeof kHashItems / sizeof kHashItems[0];
 
 const char* const kBehaviorItems[] = {
     TEXT_BEHAVIOR_AUTO_VERIFY,
@@ -95,9 +99,9 @@ BOOL InitDialog(HWND dialog)
     wsprintfA(version, "%s %s", PLUGIN_NAME, PLUGIN_VERSION);
     SetDlgItemTextA(dialog, IDC_VERSION, version);
 
-    InsertItems(dialog, IDC_ENC_ALG, kEncAlgs, 4);
+    InsertItems(dialog, IDC_ENC_ALG, kEncAlgs, kEncAlgCount);
     int encAlg = -1;
-    for (int i = 0; i < 4 && encAlg < 0; ++i)
+    for (int i = 0; i < kEncAlgCount && encAlg < 0; ++i)
         if (strcmp(g_settings.encAlg, kEncAlgs[i]) == 0)
             encAlg = i;
     if (encAlg >= 0)
@@ -110,12 +114,10 @@ BOOL InitDialog(HWND dialog)
         return FALSE;
     g_filled = FILLED_ENC_CERT;
 
-    const char* const hashItems[] = {"SHA-1", "MD5"};
-    InsertItems(dialog, IDC_HASH_ALG, hashItems, 2);
-    if (strcmp(g_settings.signHashOID, kSha1Oid) == 0)
-        SendDlgItemMessageA(dialog, IDC_HASH_ALG, CB_SETCURSEL, 0, 0);
-    else if (strcmp(g_settings.signHashOID, kMd5Oid) == 0)
-        SendDlgItemMessageA(dialog, IDC_HASH_ALG, CB_SETCURSEL, 1, 0);
+    InsertItems(dialog, IDC_HASH_ALG, kHashItems, kHashCount);
+    for (int i = 0; i < kHashCount; ++i)
+        if (strcmp(g_settings.signHashOID, kHashOids[i]) == 0)
+            SendDlgItemMessageA(dialog, IDC_HASH_ALG, CB_SETCURSEL, (WPARAM)i, 0);
 
     ListMessage(dialog, IDC_SIGN_CERT, CB_ADDSTRING, 0, TEXT_FROM_ITEM);
     if (!FillCertificateList(dialog, IDC_SIGN_CERT, CERT_DIGITAL_SIGNATURE_KEY_USAGE, g_settings.signCert))
@@ -187,7 +189,8 @@ void SaveAndClose(HWND dialog)
     if (g_filled >= FILLED_ENC_CERT) {
         CertificateChoice(dialog, IDC_ENC_CERT, next.encCert);
         LRESULT hash = SendDlgItemMessageA(dialog, IDC_HASH_ALG, CB_GETCURSEL, 0, 0);
-        strcpy(next.signHashOID, hash == 0 ? kSha1Oid : kMd5Oid);
+        if (hash >= 0 && hash < kHashCount)
+            strcpy(next.signHashOID, kHashOids[hash]);
     }
     if (g_filled >= FILLED_ALL) {
         CertificateChoice(dialog, IDC_SIGN_CERT, next.signCert);

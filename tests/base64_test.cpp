@@ -2,6 +2,7 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -160,4 +161,29 @@ TEST(Base64Test, CharacterValues)
     for (int v = 0; v < 64; ++v)
         EXPECT_EQ(Base64CharValue("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/"[v]), v);
     EXPECT_EQ(Base64CharValue('='), 0);
+}
+
+// A blob at the end of its buffer becomes its own text in front of it.
+TEST(Base64Test, EncodesOverItsOwnBytes)
+{
+    std::vector<size_t> counts;
+    for (size_t n = 0; n <= 200; ++n)
+        counts.push_back(n);
+    counts.push_back(100000);
+    counts.push_back(100001);
+    for (size_t count : counts) {
+        std::vector<BYTE> data(count);
+        for (size_t i = 0; i < count; ++i)
+            data[i] = (BYTE)(i * 131 + count);
+        DWORD length = 0;
+        char* expected = Base64Encode(data.data(), (DWORD)count, &length);
+        ASSERT_NE(expected, nullptr);
+        ASSERT_EQ(length, Base64EncodedLength((DWORD)count));
+        size_t gap = Base64EncodedLength((DWORD)count) - count + 1;
+        std::vector<char> buffer(gap + count);
+        std::copy(data.begin(), data.end(), buffer.begin() + gap);
+        EXPECT_EQ(Base64EncodeTo(buffer.data(), (const BYTE*)buffer.data() + gap, (DWORD)count), (size_t)length);
+        EXPECT_STREQ(buffer.data(), expected) << count;
+        free(expected);
+    }
 }

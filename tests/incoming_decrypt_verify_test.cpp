@@ -118,8 +118,8 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(CipherCase{"rc2-40", "RC2 (40bit)"}, CipherCase{"rc2-64", "RC2 (64bit)"},
                       CipherCase{"rc2-128", "RC2 (128bit)"}, CipherCase{"des", "DES"},
                       CipherCase{"des3", "3DES"},
-                      CipherCase{"aes128", "2.16.840.1.101.3.4.1.2"},
-                      CipherCase{"aes256", "2.16.840.1.101.3.4.1.42"}),
+                      CipherCase{"aes128", "AES (128bit)"},
+                      CipherCase{"aes256", "AES (256bit)"}),
     [](const ::testing::TestParamInfo<CipherCase>& info) {
         std::string name = info.param.option;
         for (char& c : name)
@@ -199,9 +199,9 @@ INSTANTIATE_TEST_SUITE_P(
                       SignCase{"sha1", "SHA-1", true, false, "cms"},
                       SignCase{"md5", "MD5", false, true, "cms"},
                       SignCase{"md5", "MD5", true, false, "cms"},
-                      SignCase{"sha256", "2.16.840.1.101.3.4.2.1", false, true, "cms"},
-                      SignCase{"sha256", "2.16.840.1.101.3.4.2.1", true, true, "cms"},
-                      SignCase{"sha256", "2.16.840.1.101.3.4.2.1", true, false, "cms"},
+                      SignCase{"sha256", "SHA-256", false, true, "cms"},
+                      SignCase{"sha256", "SHA-256", true, true, "cms"},
+                      SignCase{"sha256", "SHA-256", true, false, "cms"},
                       SignCase{"sha1", "SHA-1", true, true, "smime"},
                       SignCase{"sha1", "SHA-1", false, true, "smime"}),
     [](const ::testing::TestParamInfo<SignCase>& info) {

@@ -94,6 +94,10 @@ std::string Layer(const char* outerText, const char* content)
     char* text = layer.Serialize();
     std::string out = text != NULL ? text : "";
     free(text);
+    // The command builds the same text in the content's own buffer.
+    char* inPlace = LayerMessageText(&outer, strdup(content));
+    EXPECT_STREQ(inPlace, out.c_str());
+    free(inPlace);
     return out;
 }
 

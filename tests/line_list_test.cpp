@@ -1,4 +1,6 @@
 // Line lists: linking, unlinking, replacing texts.
+#include <stdio.h>
+
 #include <string>
 #include <vector>
 
@@ -104,4 +106,65 @@ TEST(LineListTest, AppendJoinedBuildsOneNode)
     EXPECT_EQ(n->length, 6);
     list.AppendJoined("", 0, nullptr, 0);
     EXPECT_EQ(Texts(list), (Lines{"line\r\n", ""}));
+}
+
+TEST(LineListTest, MillionsOfLinesKeepTheirOrder)
+{
+    LineList list;
+    const int count = 2000000;
+    char line[16];
+    for (int i = 0; i < count; ++i) {
+        snprintf(line, sizeof line, "%d\r\n", i);
+        ASSERT_NE(list.Append(line), nullptr);
+    }
+    int i = 0;
+    for (const LineNode* n = list.head; n != nullptr; n = n->next, ++i) {
+        snprintf(line, sizeof line, "%d\r\n", i);
+        ASSERT_STREQ(n->text, line);
+    }
+    EXPECT_EQ(i, count);
+    for (const LineNode* n = list.tail; n != nullptr; n = n->prev)
+        --i;
+    EXPECT_EQ(i, 0);
+    list.Clear();
+    EXPECT_EQ(list.head, nullptr);
+    EXPECT_EQ(list.tail, nullptr);
+}
+
+// Packed texts: the concatenation is kept whatever happened to the tail before.
+TEST(LineListTest, PackedTextsJoinOnlyTheirOwnNodes)
+{
+    LineList list;
+    std::string expected;
+    list.Append("plain\r\n");
+    expected += "plain\r\n";
+    for (int i = 0; i < 1000000; ++i) {
+        ASSERT_NE(list.AppendPacked("a", 1, "\r\n", 2), nullptr);
+        expected += "a\r\n";
+    }
+    std::string joined;
+    size_t nodes = 0;
+    EXPECT_STREQ(list.head->text, "plain\r\n");  // a node not made packed is left alone
+    for (const LineNode* n = list.head; n != nullptr; n = n->next, ++nodes) {
+        EXPECT_LE((size_t)n->length, (size_t)LineList::PACKED_NODE_SIZE);
+        joined += n->text;
+    }
+    EXPECT_EQ(joined, expected);
+    EXPECT_LT(nodes, 3000000 / LineList::PACKED_NODE_SIZE + 3);
+    (void)Texts(list);
+
+    // A tail that was unlinked, or given a text of its own, takes nothing more.
+    LineNode* last = list.tail;
+    list.Unlink(last);
+    list.AppendPacked("x", 1, nullptr, 0);
+    EXPECT_STREQ(last->text + last->length - 3, "a\r\n");
+    LineList::FreeNode(last);
+    LineList::SetText(list.tail, std::string(70000, 'y').c_str());
+    list.AppendPacked("z", 1, nullptr, 0);
+    EXPECT_EQ(list.tail->length, 1);
+    EXPECT_EQ(list.tail->prev->length, 70000);
+    list.Append("end");
+    list.AppendPacked("", 0, nullptr, 0);
+    EXPECT_STREQ(list.tail->prev->text, "end");
+    EXPECT_EQ(Texts(list).size(), nodes + 3);
 }

@@ -86,7 +86,60 @@ const std::string kSigned =
     "MIAGCSqGSIb3DQEHAqCAMIACAQExCzAJBgUrDgMCGgUAMIAGCSqGSIb3DQEHAQAA\r\n"
     "------=_outer--\r\n";
 
+std::string Joined(const LineList& list)
+{
+    std::string text;
+    for (LineNode* n = list.head; n != nullptr; n = n->next)
+        text.append(n->text, n->length);
+    return text;
+}
+
+// The same parts with the same header lines, and the same text in every body
+// and epilogue however it is split into nodes.
+void ExpectSameTree(const MimePart& a, const MimePart& b)
+{
+    EXPECT_EQ(Texts(a.headers), Texts(b.headers));
+    EXPECT_EQ(Joined(a.body), Joined(b.body));
+    EXPECT_EQ(Joined(a.epilogue), Joined(b.epilogue));
+    EXPECT_STREQ(a.contentType, b.contentType);
+    EXPECT_STREQ(a.contentSubtype, b.contentSubtype);
+    EXPECT_STREQ(a.boundary ? a.boundary : "(none)", b.boundary ? b.boundary : "(none)");
+    EXPECT_EQ(a.closingMissing, b.closingMissing);
+    auto childrenA = Children(a), childrenB = Children(b);
+    ASSERT_EQ(childrenA.size(), childrenB.size());
+    for (size_t i = 0; i < childrenA.size(); ++i)
+        ExpectSameTree(*childrenA[i], *childrenB[i]);
+}
+
 }  // namespace
+
+TEST(MimePartTest, PackedParseKeepsTheTreeAndItsText)
+{
+    std::string shortLines;
+    for (int i = 0; i < 100000; ++i)
+        shortLines += "a\r\n";
+    std::string deep;
+    for (int i = 0; i < 70; ++i)
+        deep += "--d\r\nContent-Type: multipart/mixed; boundary=d\r\n\r\n";
+    const std::string texts[] = {
+        kSigned,
+        "Subject: x\nContent-Type: multipart/mixed; boundary=b\n\npre\r--b\nA: 1\n\n" + shortLines +
+            "--b \ntrailing blank\n--b\n\n" + std::string(70000, 'L') + "\r\n--b--\nlost\n",
+        "Content-Type: multipart/mixed; boundary=o\r\n\r\n--o\r\nContent-Type: multipart/alternative;"
+            " boundary=i\r\n\r\n--i\r\n\r\none\r\n--o\r\n\r\ntwo\r\n--o--\r\n",
+        "Content-Type: multipart/mixed; boundary=d\r\n\r\n" + deep + shortLines,
+        "no blank line\r\nat all",
+    };
+    for (const std::string& text : texts) {
+        MimePart plain, packed;
+        size_t end = ParseInto(plain, text);
+        const char* position = text.c_str();
+        ParsePacked(&packed, &position);
+        EXPECT_EQ((size_t)(position - text.c_str()), end);
+        ExpectSameTree(plain, packed);
+        EXPECT_EQ(Serialized(packed), Serialized(plain));
+    }
+}
 
 TEST(MimePartTest, NestedMultipartBuildsTheTreeAndRoundTrips)
 {

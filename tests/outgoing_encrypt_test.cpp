@@ -47,7 +47,8 @@ TEST_F(OutgoingEncryptTest, EveryAlgorithmReachesTheSenderAndEachRecipientByteFo
     const std::string composed =
         ComposedMessage("To: Bob <bob@example.com>, \"Carol C.\" <carol@example.com>\r\n");
     const std::vector<std::pair<std::string, std::string>> algorithms = {
-        {"RC2(40bit)", "rc2-cbc"}, {"DES", "des-cbc"}, {"RC2(128bit)", "rc2-cbc"}, {"3DES", "des-ede3-cbc"}};
+        {"RC2(40bit)", "rc2-cbc"}, {"DES", "des-cbc"},         {"RC2(128bit)", "rc2-cbc"},
+        {"3DES", "des-ede3-cbc"},  {"AES(128bit)", "aes-128-cbc"}, {"AES(256bit)", "aes-256-cbc"}};
     for (const auto& algorithm : algorithms) {
         SCOPED_TRACE(algorithm.first);
         LoadWith({"encAlg=" + algorithm.first});
@@ -77,6 +78,10 @@ TEST_F(OutgoingEncryptTest, EveryAlgorithmReachesTheSenderAndEachRecipientByteFo
         }
         if (algorithm.first == "RC2(128bit)") {
             EXPECT_NE(printed.out.find("INTEGER           :3A"), std::string::npos) << printed.out;
+        }
+        // AES carries its IV as the parameters (RFC 3565).
+        if (algorithm.first.compare(0, 3, "AES") == 0) {
+            EXPECT_NE(printed.out.find("parameter: OCTET STRING:"), std::string::npos) << printed.out;
         }
 
         std::vector<std::string> expected = {Box(u8"復号可能な受信者\\n" + ReportLine("OOOOO ", pki().Get("alice")) +

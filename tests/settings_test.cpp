@@ -23,9 +23,9 @@ protected:
 TEST_F(SettingsTest, DefaultsWithoutAFile)
 {
     LoadLikeTheModule();
-    EXPECT_STREQ(g_settings.encAlg, "RC2(40bit)");
+    EXPECT_STREQ(g_settings.encAlg, "AES(256bit)");
     EXPECT_STREQ(g_settings.encCert, "");
-    EXPECT_STREQ(g_settings.signHashOID, "1.3.14.3.2.26");
+    EXPECT_STREQ(g_settings.signHashOID, "2.16.840.1.101.3.4.2.1");
     EXPECT_STREQ(g_settings.signCert, "");
     EXPECT_STREQ(g_settings.useOLStore, "NO");
     EXPECT_STREQ(g_settings.detachedSig, "NO");
@@ -98,7 +98,7 @@ TEST_F(SettingsTest, ModulePathLongerThanTheBufferGivesDefaultsAndNoFile)
     WriteFile(dir_.File("folder.ini"), "[Settings]\r\nencAlg=DES\r\n");
     LoadLikeTheModule();
     EXPECT_STREQ(g_settingsPath, "");
-    EXPECT_STREQ(g_settings.encAlg, "RC2(40bit)");
+    EXPECT_STREQ(g_settings.encAlg, "AES(256bit)");
     Settings next = g_settings;
     EXPECT_EQ(SaveSettings(next), SAVE_NO_PATH);
 }
@@ -123,6 +123,6 @@ TEST_F(SettingsTest, SaveSettingsWritesAllKeysOrNoneOfThem)
     EXPECT_STREQ(g_settings.encAlg, "3DES");
     EXPECT_STREQ(g_settings.useOLStore, "YES");
     EXPECT_EQ(ReadFile(SettingsPath()),
-              "[Settings]\r\nencAlg=3DES\r\ndebug=NO\r\nother=kept\r\nencCert=\r\nsignHashOID=1.3.14.3.2.26\r\n"
+              "[Settings]\r\nencAlg=3DES\r\ndebug=NO\r\nother=kept\r\nencCert=\r\nsignHashOID=2.16.840.1.101.3.4.2.1\r\n"
               "signCert=\r\nuseOLStore=YES\r\ndetachedSig=NO\r\nreceivingBehavior=AddNotice\r\n");
 }

@@ -162,14 +162,15 @@ TEST_F(SetupDialogTest, WithoutSettingsFileShowsTheDefaultsAndCancelSavesNothing
     EXPECT_EQ(Control(s, IDC_VERSION).text.compare(0, 39, "Zandrel S/MIME Plug-in v0.9.2 build at "), 0)
         << Control(s, IDC_VERSION).text;
     EXPECT_EQ(Control(s, IDC_ENC_ALG).items,
-              (std::vector<std::string>{"RC2(40bit)", "DES", "RC2(128bit)", "3DES"}));
-    EXPECT_EQ(Selected(s, IDC_ENC_ALG), "RC2(40bit)");
+              (std::vector<std::string>{"RC2(40bit)", "DES", "RC2(128bit)", "3DES", "AES(128bit)", "AES(256bit)"}));
+    EXPECT_EQ(Selected(s, IDC_ENC_ALG), "AES(256bit)");
     EXPECT_EQ(Control(s, IDC_ENC_CERT).items, std::vector<std::string>{kFromItem});
     EXPECT_EQ(Selected(s, IDC_ENC_CERT), kFromItem);
     EXPECT_EQ(Control(s, IDC_SIGN_CERT).items, std::vector<std::string>{kFromItem});
     EXPECT_EQ(Selected(s, IDC_SIGN_CERT), kFromItem);
-    EXPECT_EQ(Control(s, IDC_HASH_ALG).items, (std::vector<std::string>{"SHA-1", "MD5"}));
-    EXPECT_EQ(Selected(s, IDC_HASH_ALG), "SHA-1");
+    EXPECT_EQ(Control(s, IDC_HASH_ALG).items,
+              (std::vector<std::string>{"SHA-1", "MD5", "SHA-256", "SHA-384", "SHA-512"}));
+    EXPECT_EQ(Selected(s, IDC_HASH_ALG), "SHA-256");
     EXPECT_FALSE(Control(s, IDC_USE_OL_STORE).checked);
     EXPECT_FALSE(Control(s, IDC_DETACHED_SIG).checked);
     EXPECT_FALSE(Control(s, IDC_DEBUG).checked);
@@ -193,7 +194,7 @@ TEST_F(SetupDialogTest, OkWithoutChangesWritesAllEightKeysInOrder)
     EXPECT_EQ(run.result, IDOK);
     EXPECT_EQ(run.eventResult, 1);
     std::vector<std::pair<std::string, std::string>> expected = {
-        {"encAlg", "RC2(40bit)"}, {"encCert", ""},          {"signHashOID", "1.3.14.3.2.26"},
+        {"encAlg", "AES(256bit)"}, {"encCert", ""},          {"signHashOID", "2.16.840.1.101.3.4.2.1"},
         {"signCert", ""},         {"useOLStore", "NO"},    {"detachedSig", "NO"},
         {"receivingBehavior", "AddNotice"}, {"debug", "NO"},
     };
@@ -230,7 +231,8 @@ TEST_F(SetupDialogTest, EveryChoiceIsSavedAsItsSettingValue)
 
     // And back the other way, from the values just saved.
     run = Open([](HWND d) {
-        Act(d, DialogAction::SELECT, IDC_HASH_ALG, 1);
+        Act(d, DialogAction::SELECT, IDC_ENC_ALG, 4);
+        Act(d, DialogAction::SELECT, IDC_HASH_ALG, 4);
         Act(d, DialogAction::CHECK, IDC_USE_OL_STORE);
         Act(d, DialogAction::CHECK, IDC_DETACHED_SIG);
         Act(d, DialogAction::CHECK, IDC_DEBUG);
@@ -239,7 +241,7 @@ TEST_F(SetupDialogTest, EveryChoiceIsSavedAsItsSettingValue)
     });
     EXPECT_EQ(Selected(run.before, IDC_RECEIVING_BEHAVIOR), "メッセージ選択時に自動検証");
     expected = {
-        {"encAlg", "RC2(128bit)"}, {"encCert", ""},          {"signHashOID", "1.2.840.113549.2.5"},
+        {"encAlg", "AES(128bit)"}, {"encCert", ""},          {"signHashOID", "2.16.840.1.101.3.4.2.3"},
         {"signCert", ""},          {"useOLStore", "YES"},   {"detachedSig", "YES"},
         {"receivingBehavior", "Nothing"}, {"debug", "YES"},
     };
@@ -273,7 +275,7 @@ TEST_F(SetupDialogTest, UnknownEncryptionAlgorithmIsReportedAndOkWaitsForAChoice
                                                  MessageBoxLine("暗号化アルゴリズムを選んでください")}));
     EXPECT_EQ(Control(run.before, IDC_ENC_ALG).selection, -1);
     EXPECT_EQ(run.before.focusId, IDOK) << "the initialisation goes on";
-    EXPECT_EQ(Selected(run.before, IDC_HASH_ALG), "SHA-1");
+    EXPECT_EQ(Selected(run.before, IDC_HASH_ALG), "SHA-256");
     EXPECT_FALSE(endedAfterFirstOk);
     EXPECT_EQ(afterFirstOk, fileBefore);
     EXPECT_EQ(run.result, IDOK);
@@ -283,7 +285,7 @@ TEST_F(SetupDialogTest, UnknownEncryptionAlgorithmIsReportedAndOkWaitsForAChoice
 
 TEST_F(SetupDialogTest, UnknownHashIsAskedForAndNothingIsSaved)
 {
-    WriteSettings({"encAlg=3DES", "signHashOID=2.16.840.1.101.3.4.2.1", "detachedSig=YES"});
+    WriteSettings({"encAlg=3DES", "signHashOID=2.16.840.1.101.3.4.2.4", "detachedSig=YES"});
     Load();
     std::string fileBefore = ReadFile(SettingsPath());
     bool ended = true;
@@ -329,7 +331,7 @@ TEST_F(SetupDialogTest, PersonalStoreThatCannotBeOpenedStopsTheInitialisation)
     EXPECT_TRUE(ended);
     EXPECT_EQ(run.result, IDOK);
     std::vector<std::pair<std::string, std::string>> expected = {
-        {"encAlg", "DES"}, {"encCert", "C=JP, CN=someone"}, {"detachedSig", "YES"}, {"signHashOID", "1.3.14.3.2.26"},
+        {"encAlg", "DES"}, {"encCert", "C=JP, CN=someone"}, {"detachedSig", "YES"}, {"signHashOID", "2.16.840.1.101.3.4.2.1"},
         {"signCert", ""}, {"useOLStore", "NO"}, {"receivingBehavior", "AddNotice"}, {"debug", "NO"},
     };
     EXPECT_EQ(SavedLines(), expected);
@@ -355,7 +357,7 @@ TEST_F(SetupDialogTest, PersonalStoreFailingAtTheSecondOpeningKeepsTheLaterKeys)
     EXPECT_EQ(run.result, IDOK);
     std::vector<std::pair<std::string, std::string>> expected = {
         {"encCert", ""}, {"signCert", alice}, {"useOLStore", "YES"}, {"detachedSig", "YES"},
-        {"receivingBehavior", "Popup"}, {"debug", "YES"}, {"encAlg", "RC2(40bit)"}, {"signHashOID", "1.2.840.113549.2.5"},
+        {"receivingBehavior", "Popup"}, {"debug", "YES"}, {"encAlg", "AES(256bit)"}, {"signHashOID", "1.2.840.113549.2.5"},
     };
     EXPECT_EQ(SavedLines(), expected);
 }
@@ -378,7 +380,7 @@ TEST_F(SetupDialogTest, FailedWriteIsToldAndKeepsDialogFileAndLoadedValues)
         << Boxes()[0];
     EXPECT_FALSE(ended);
     std::vector<std::pair<std::string, std::string>> expected = {
-        {"encAlg", "DES"}, {"encCert", ""}, {"signHashOID", "1.3.14.3.2.26"},
+        {"encAlg", "DES"}, {"encCert", ""}, {"signHashOID", "2.16.840.1.101.3.4.2.1"},
     };
     EXPECT_EQ(SavedLines(), expected) << "the keys written before the failure are put back";
     EXPECT_EQ(Selected(Open().before, IDC_ENC_ALG), "DES");

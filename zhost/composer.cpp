@@ -68,8 +68,16 @@ void SetComposerHeader(std::string& source, const char* name, const char* value)
     size_t at = found ? span.begin : blank;
     bool crlf = source.find("\r\n") != std::string::npos || source.find('\n') == std::string::npos;
     std::string line = std::string(name) + ": " + value + (crlf ? "\r\n" : "\n");
-    if (found)
-        source.replace(span.begin, span.end - span.begin, line);
-    else
-        source.insert(at, line);
+    size_t removed = found ? span.end - span.begin : 0;
+    size_t size = source.size() - removed + line.size();
+    if (size <= source.capacity()) {
+        source.replace(at, removed, line);
+        return;
+    }
+    // Built afresh at its exact size: growing the string in place would
+    // reserve twice the message.
+    std::string edited;
+    edited.reserve(size);
+    edited.append(source, 0, at).append(line).append(source, at + removed, std::string::npos);
+    source.swap(edited);
 }

@@ -49,6 +49,20 @@ static LPSTR HandOut(const std::string& text)
     return copy;
 }
 
+// A new text replaces the old as an edit control's contents do: the old one is
+// released before the copy is made, so a large message is not held twice. A
+// little room is kept for the header lines the plug-in adds afterwards.
+static void ReplaceText(std::string& target, const char* source)
+{
+    enum { HEADER_ROOM = 4096 };
+    size_t length = strlen(source);
+    if (length > target.capacity()) {
+        std::string().swap(target);
+        target.reserve(length + HEADER_ROOM);
+    }
+    target.assign(source, length);
+}
+
 ZHOST_EXPORT int WINAPI ZDA_RegisterCommand(LPCSTR description, int menuType,
                                             ZCommandCallback callback)
 {
@@ -75,7 +89,7 @@ ZHOST_EXPORT LPSTR WINAPI ZDA_GetSource(LPCSTR /*messageId*/)
 ZHOST_EXPORT void WINAPI ZDA_SetSource(LPCSTR messageId, LPCSTR source)
 {
     if (messageId != NULL && strcmp(messageId, "TEMP") == 0 && source != NULL) {
-        Host().message = source;
+        ReplaceText(Host().message, source);
         Host().hasMessage = true;
     }
 }
@@ -99,7 +113,7 @@ ZHOST_EXPORT LPSTR WINAPI ZDA_CompGetSource(HWND window)
 ZHOST_EXPORT void WINAPI ZDA_CompSetSource(HWND window, LPCSTR source)
 {
     if (window == kComposeWindow && source != NULL && Host().hasComposer)
-        Host().composer = source;
+        ReplaceText(Host().composer, source);
 }
 
 ZHOST_EXPORT int WINAPI ZDA_CompGetSpecifiedHeader(HWND window, LPCSTR name, LPSTR buffer,

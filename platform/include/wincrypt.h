@@ -276,6 +276,7 @@ struct _CERT_CHAIN_CONTEXT {
 #define CERT_HASH_PROP_ID CERT_SHA1_HASH_PROP_ID
 
 #define PROV_RSA_FULL 1
+#define CRYPT_VERIFYCONTEXT 0xF0000000
 #define AT_KEYEXCHANGE 1
 #define AT_SIGNATURE 2
 
@@ -370,8 +371,10 @@ struct _CERT_CHAIN_CONTEXT {
 #define NTE_BAD_DATA ((DWORD)0x80090005L)
 #define NTE_BAD_SIGNATURE ((DWORD)0x80090006L)
 #define NTE_BAD_ALGID ((DWORD)0x80090008L)
+#define NTE_BAD_FLAGS ((DWORD)0x80090009L)
 #define NTE_NO_KEY ((DWORD)0x8009000DL)
 #define NTE_NO_MEMORY ((DWORD)0x8009000EL)
+#define NTE_FAIL ((DWORD)0x80090020L)
 #define CRYPT_E_MSG_ERROR ((DWORD)0x80091001L)
 #define CRYPT_E_UNKNOWN_ALGO ((DWORD)0x80091002L)
 #define CRYPT_E_OID_FORMAT ((DWORD)0x80091003L)
@@ -480,6 +483,12 @@ BOOL WINAPI CryptEncodeObject(DWORD dwCertEncodingType, LPCSTR lpszStructType,
 BOOL WINAPI CryptSignMessage(PCRYPT_SIGN_MESSAGE_PARA pSignPara, BOOL fDetachedSignature,
                              DWORD cToBeSigned, const BYTE* rgpbToBeSigned[],
                              DWORD rgcbToBeSigned[], BYTE* pbSignedBlob, DWORD* pcbSignedBlob);
+// Random bytes (advapi32): a verify-only context is all they need.
+BOOL WINAPI CryptAcquireContextA(HCRYPTPROV* phProv, LPCSTR szContainer, LPCSTR szProvider,
+                                 DWORD dwProvType, DWORD dwFlags);
+BOOL WINAPI CryptGenRandom(HCRYPTPROV hProv, DWORD dwLen, BYTE* pbBuffer);
+BOOL WINAPI CryptReleaseContext(HCRYPTPROV hProv, DWORD dwFlags);
+
 BOOL WINAPI CryptEncryptMessage(PCRYPT_ENCRYPT_MESSAGE_PARA pEncryptPara, DWORD cRecipientCert,
                                 PCCERT_CONTEXT rgpRecipientCert[], const BYTE* pbToBeEncrypted,
                                 DWORD cbToBeEncrypted, BYTE* pbEncryptedBlob,
@@ -492,6 +501,9 @@ BOOL WINAPI CryptVerifyMessageSignature(PCRYPT_VERIFY_MESSAGE_PARA pVerifyPara,
                                         DWORD dwSignerIndex, const BYTE* pbSignedBlob,
                                         DWORD cbSignedBlob, BYTE* pbDecoded, DWORD* pcbDecoded,
                                         PCCERT_CONTEXT* ppSignerCert);
+HCERTSTORE WINAPI CryptGetMessageCertificates(DWORD dwMsgAndCertEncodingType,
+                                              HCRYPTPROV_LEGACY hCryptProv, DWORD dwFlags,
+                                              const BYTE* pbSignedBlob, DWORD cbSignedBlob);
 BOOL WINAPI CryptVerifyDetachedMessageSignature(PCRYPT_VERIFY_MESSAGE_PARA pVerifyPara,
                                                 DWORD dwSignerIndex,
                                                 const BYTE* pbDetachedSignBlob,

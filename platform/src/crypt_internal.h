@@ -41,3 +41,7 @@ PCCERT_CONTEXT NewCertContext(X509* x509, EVP_PKEY* privateKey);
 HCERTSTORE OpenMemoryStore();
 // Adds a copy of the certificate to a memory store; returns FALSE on failure.
 BOOL AddX509ToMemoryStore(HCERTSTORE store, X509* x509);
+
+// Loads the "default" and "legacy" providers once (RC2, DES and the old
+// PKCS #12 encryption live in the latter).
+void EnsureCryptoProviders();

@@ -168,32 +168,57 @@ Bytes EncodeContentInfo(CMS_ContentInfo* cms)
     return der;
 }
 
-Bytes EnvelopedContentAlgorithm(const uint8_t* contentInfoDer, size_t size)
+// The recipientInfos SET and the encryptedContentInfo of an enveloped ContentInfo (DER).
+static bool ReadEnvelopedFields(const uint8_t* contentInfoDer, size_t size, DerTlv* recipients, DerTlv* eci)
 {
     // ContentInfo { contentType, [0] EXPLICIT EnvelopedData { version,
     // [0] originatorInfo OPTIONAL, recipientInfos SET,
     // encryptedContentInfo { contentType, contentEncryptionAlgorithm, ... } } }
     DerReader top(contentInfoDer, size);
-    DerTlv contentInfo, type, explicitContent, enveloped, version, item, eci, eciType, algorithm;
+    DerTlv contentInfo, type, explicitContent, enveloped, version;
     if (!top.Read(0x30, &contentInfo))
-        return {};
+        return false;
     DerReader ci(contentInfo);
     if (!ci.Read(0x06, &type) || !ci.Read(0xA0, &explicitContent))
-        return {};
+        return false;
     DerReader ec(explicitContent);
     if (!ec.Read(0x30, &enveloped))
-        return {};
+        return false;
     DerReader env(enveloped);
-    if (!env.Read(0x02, &version) || !env.ReadAny(&item))
-        return {};
-    if (item.tag == 0xA0 && !env.ReadAny(&item))
-        return {};
-    if (item.tag != 0x31 || !env.Read(0x30, &eci))
+    if (!env.Read(0x02, &version) || !env.ReadAny(recipients))
+        return false;
+    if (recipients->tag == 0xA0 && !env.ReadAny(recipients))
+        return false;
+    return recipients->tag == 0x31 && env.Read(0x30, eci);
+}
+
+Bytes EnvelopedContentAlgorithm(const uint8_t* contentInfoDer, size_t size)
+{
+    DerTlv recipients, eci, eciType, algorithm;
+    if (!ReadEnvelopedFields(contentInfoDer, size, &recipients, &eci))
         return {};
     DerReader info(eci);
     if (!info.Read(0x06, &eciType) || !info.Read(0x30, &algorithm))
         return {};
     return Bytes(algorithm.start, algorithm.start + algorithm.total);
+}
+
+Bytes KeyTransportEncryptedKey(const uint8_t* contentInfoDer, size_t size, int index)
+{
+    DerTlv recipients, eci, recipient, version, id, algorithm, key;
+    if (!ReadEnvelopedFields(contentInfoDer, size, &recipients, &eci))
+        return {};
+    DerReader list(recipients);
+    for (int i = 0; i <= index; ++i)
+        if (!list.ReadAny(&recipient))
+            return {};
+    if (recipient.tag != 0x30)
+        return {};  // not key transport
+    DerReader fields(recipient);
+    if (!fields.Read(0x02, &version) || !fields.ReadAny(&id) || !fields.Read(0x30, &algorithm) ||
+        !fields.Read(0x04, &key))
+        return {};
+    return Bytes(key.value, key.value + key.length);
 }
 
 BOOL CopyAlgorithmToCaller(const Bytes& algorithmDer, void* out, DWORD* outSize)

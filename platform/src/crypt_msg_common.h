@@ -25,10 +25,9 @@
 #include <windows.h>
 #include <wincrypt.h>
 
-using Bytes = std::vector<uint8_t>;
+#include "crypt_internal.h"
 
-// Loads the "default" and "legacy" providers once (RC2 and DES live in the latter).
-void EnsureCryptoProviders();
+using Bytes = std::vector<uint8_t>;
 
 // The size-query pattern: with a null buffer store the size and succeed; with a
 // too-small buffer fail with ERROR_MORE_DATA and the needed size; else copy.
@@ -54,6 +53,10 @@ Bytes EncodeContentInfo(CMS_ContentInfo* cms);
 // The content-encryption AlgorithmIdentifier of an enveloped ContentInfo, as
 // DER bytes found by walking the DER form; empty when it cannot be found.
 Bytes EnvelopedContentAlgorithm(const uint8_t* contentInfoDer, size_t size);
+
+// The encryptedKey of the index-th RecipientInfo of an enveloped ContentInfo
+// (DER) when that entry is key transport; empty otherwise.
+Bytes KeyTransportEncryptedKey(const uint8_t* contentInfoDer, size_t size, int index);
 
 // Writes an AlgorithmIdentifier in the CryptoAPI layout: the structure,
 // then the dotted identifier and the parameter bytes in the same buffer.

@@ -43,6 +43,7 @@ extern "C" {
 
 HCERTSTORE WINAPI PFXImportCertStore(CRYPT_DATA_BLOB* pPFX, LPCWSTR szPassword, DWORD dwFlags)
 {
+    EnsureCryptoProviders();  // RC2-40 certificate bags, as Windows exports them
     if (pPFX == nullptr || pPFX->pbData == nullptr || pPFX->cbData == 0) {
         SetLastError(E_INVALIDARG);
         return nullptr;

@@ -21,13 +21,10 @@ std::set<CertStoreImpl*>& LiveStores()
     return stores;
 }
 
-// A closed store lives on while contexts taken from it are held, and can
-// still be read then (as the store of a verified message's signer is, through
-// the signer's hCertStore), as on Windows; it can no longer be changed.
-CertStoreImpl* OpenStoreFromHandle(HCERTSTORE handle, bool reading = false)
+CertStoreImpl* OpenStoreFromHandle(HCERTSTORE handle)
 {
     CertStoreImpl* store = static_cast<CertStoreImpl*>(handle);
-    if (store == nullptr || LiveStores().count(store) == 0 || (store->closed && !reading)) {
+    if (store == nullptr || LiveStores().count(store) == 0 || store->closed) {
         SetLastError(E_INVALIDARG);
         return nullptr;
     }
@@ -342,7 +339,7 @@ PCCERT_CONTEXT WINAPI CertFindCertificateInStore(HCERTSTORE hCertStore, DWORD dw
                                                  PCCERT_CONTEXT pPrevCertContext)
 {
     std::lock_guard<std::recursive_mutex> guard(CryptLock());
-    CertStoreImpl* store = OpenStoreFromHandle(hCertStore, true);
+    CertStoreImpl* store = OpenStoreFromHandle(hCertStore);
     if (store == nullptr) {
         CertFreeCertificateContext(pPrevCertContext);
         return nullptr;
@@ -482,7 +479,7 @@ PCCERT_CONTEXT WINAPI CertGetSubjectCertificateFromStore(HCERTSTORE hCertStore,
                                                          PCERT_INFO pCertId)
 {
     std::lock_guard<std::recursive_mutex> guard(CryptLock());
-    CertStoreImpl* store = OpenStoreFromHandle(hCertStore, true);
+    CertStoreImpl* store = OpenStoreFromHandle(hCertStore);
     if (store == nullptr)
         return nullptr;
     if (pCertId == nullptr) {

@@ -1,4 +1,5 @@
-// CryptVerifyMessageSignature and CryptVerifyDetachedMessageSignature. The
+// CryptVerifyMessageSignature, CryptVerifyDetachedMessageSignature and
+// CryptGetMessageCertificates (a message's own certificates as a store). The
 // signer's certificate comes only from the caller's callback (or, without
 // one, from the message's own certificates); no chain is built here.
 #include <string.h>
@@ -6,6 +7,7 @@
 
 #include "crypt_msg_common.h"  // first: OpenSSL before wincrypt
 #include "crypt_internal.h"
+#include "der_reader.h"
 
 namespace {
 
@@ -15,6 +17,9 @@ struct CmsHolder {
 };
 
 
+// The signer's digest. Some signers name the signature algorithm there
+// (dsaWithSHA1, 1.3.14.3.2.27); the entry is rewritten to the digest it
+// implies, so that OpenSSL's own checks find it too.
 const EVP_MD* SignerDigest(CMS_SignerInfo* signer)
 {
     X509_ALGOR* digestAlgorithm = nullptr;
@@ -23,7 +28,33 @@ const EVP_MD* SignerDigest(CMS_SignerInfo* signer)
         return nullptr;
     const ASN1_OBJECT* oid = nullptr;
     X509_ALGOR_get0(&oid, nullptr, nullptr, digestAlgorithm);
+    int digestNid = NID_undef, keyNid = NID_undef;
+    if (OBJ_find_sigid_algs(OBJ_obj2nid(oid), &digestNid, &keyNid) && digestNid != NID_undef &&
+        X509_ALGOR_set0(digestAlgorithm, OBJ_nid2obj(digestNid), V_ASN1_UNDEF, nullptr) == 1)
+        return EVP_get_digestbynid(digestNid);
     return EVP_get_digestbyobj(oid);
+}
+
+// Whether the message's digestAlgorithms set lists the signer's digest
+// algorithm (compared as written, before SignerDigest reads it).
+bool DigestListed(const BYTE* blob, DWORD blobSize, CMS_SignerInfo* signer)
+{
+    X509_ALGOR* digestAlgorithm = nullptr;
+    CMS_SignerInfo_get0_algs(signer, nullptr, nullptr, &digestAlgorithm, nullptr);
+    const ASN1_OBJECT* oid = nullptr;
+    DerTlv set, algorithm, listed;
+    if (digestAlgorithm == nullptr || !ReadSignedDigestSet(blob, blobSize, &set))
+        return false;
+    X509_ALGOR_get0(&oid, nullptr, nullptr, digestAlgorithm);
+    size_t oidLength = (size_t)OBJ_length(oid);
+    DerReader entries(set);
+    while (entries.Read(0x30, &algorithm)) {
+        DerReader inner(algorithm);
+        if (inner.Read(0x06, &listed) && listed.length == oidLength &&
+            memcmp(listed.value, OBJ_get0_data(oid), oidLength) == 0)
+            return true;
+    }
+    return false;
 }
 
 struct Content {
@@ -156,6 +187,10 @@ BOOL VerifySignedMessage(PCRYPT_VERIFY_MESSAGE_PARA para, DWORD signerIndex, con
         return FALSE;
     }
     CMS_SignerInfo* signer = sk_CMS_SignerInfo_value(signers, (int)signerIndex);
+    if (!DigestListed(blob, blobSize, signer)) {
+        SetLastError(CRYPT_E_UNKNOWN_ALGO);
+        return FALSE;
+    }
 
     Content signedContent;
     if (detachedContent != nullptr) {
@@ -230,6 +265,24 @@ BOOL WINAPI CryptVerifyMessageSignature(PCRYPT_VERIFY_MESSAGE_PARA pVerifyPara,
         return FALSE;
     }
     return HandOutContentAndCert(content, signer, pbDecoded, pcbDecoded, ppSignerCert);
+}
+
+HCERTSTORE WINAPI CryptGetMessageCertificates(DWORD dwMsgAndCertEncodingType, HCRYPTPROV_LEGACY hCryptProv,
+                                              DWORD dwFlags, const BYTE* pbSignedBlob, DWORD cbSignedBlob)
+{
+    EnsureCryptoProviders();
+    if (!IsPkcs7Encoding(dwMsgAndCertEncodingType) || (pbSignedBlob == nullptr && cbSignedBlob > 0)) {
+        SetLastError(E_INVALIDARG);
+        return nullptr;
+    }
+    CmsHolder holder;
+    holder.cms = ParseContentInfo(pbSignedBlob, cbSignedBlob);
+    if (holder.cms == nullptr)
+        return nullptr;
+    HCERTSTORE store = MessageStore(holder.cms);
+    if (store == nullptr)
+        SetLastError(NTE_NO_MEMORY);
+    return store;
 }
 
 BOOL WINAPI CryptVerifyDetachedMessageSignature(PCRYPT_VERIFY_MESSAGE_PARA pVerifyPara,

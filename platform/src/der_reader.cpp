@@ -113,3 +113,26 @@ bool ReadContentTypeOid(const uint8_t* data, size_t size, DerTlv* oid)
     DerReader inner(data + headerSize, available);
     return inner.Read(0x06, oid);
 }
+
+bool ReadSignedDigestSet(const uint8_t* data, size_t size, DerTlv* set)
+{
+    // ContentInfo { contentType, [0] EXPLICIT SignedData { version, digestAlgorithms SET, ... } }
+    const uint8_t* p = data;
+    const uint8_t* end = data + size;
+    size_t headerSize = 0, length = 0;
+    DerTlv item;
+    for (uint8_t tag : {0x30, 0x06, 0xA0, 0x30, 0x02}) {
+        if (p >= end || *p != tag || ReadHeader(p, end, &headerSize, &length) != 0)
+            return false;
+        if (tag == 0x06 || tag == 0x02) {  // skipped whole
+            DerReader reader(p, (size_t)(end - p));
+            if (!reader.Read(tag, &item))
+                return false;
+            p += item.total;
+        } else {
+            p += headerSize;  // entered
+        }
+    }
+    DerReader reader(p, (size_t)(end - p));
+    return reader.Read(0x31, set);
+}

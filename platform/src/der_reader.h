@@ -44,3 +44,7 @@ DWORD CheckOuterSequence(const uint8_t* data, size_t size);
 // The contentType OID (value bytes) of a ContentInfo whose outer header
 // CheckOuterSequence accepted; false when it is not readable.
 bool ReadContentTypeOid(const uint8_t* data, size_t size, DerTlv* oid);
+
+// The digestAlgorithms SET of a SignedData ContentInfo. Only the headers on
+// the way are read, so outer indefinite lengths (BER) are fine.
+bool ReadSignedDigestSet(const uint8_t* data, size_t size, DerTlv* set);

@@ -113,33 +113,82 @@ unsigned char FoldAscii(unsigned char c)
     return (c >= 'a' && c <= 'z') ? (unsigned char)(c - 'a' + 'A') : c;
 }
 
-// Compares Shift-JIS texts ignoring the case of single-byte letters only, so
-// that a trail byte that happens to be a letter's code is never folded.
-// With prefixOnly, a text that begins with `prefix` compares equal.
-int CompareNoCase(const char* text, const char* prefix, bool prefixOnly)
+// Whether a Shift-JIS text begins with `prefix`, ignoring the case of
+// single-byte letters only, so that a trail byte that happens to be a
+// letter's code is never folded (the lists' prefix search).
+bool BeginsWithNoCase(const char* text, const char* prefix)
 {
     const unsigned char* a = (const unsigned char*)text;
     const unsigned char* b = (const unsigned char*)prefix;
     for (;;) {
         if (*b == '\0')
-            return (prefixOnly || *a == '\0') ? 0 : 1;
+            return true;
         if (*a == '\0')
-            return -1;
+            return false;
         if (IsDBCSLeadByte(*a) || IsDBCSLeadByte(*b)) {
             int width = (IsDBCSLeadByte(*a) && a[1] != '\0') ? 2 : 1;
-            int n = memcmp(a, b, width);
-            if (n != 0 || (IsDBCSLeadByte(*b) && b[1] != '\0') != (width == 2))
-                return n != 0 ? n : (int)*a - (int)*b;
+            if (memcmp(a, b, width) != 0 || (IsDBCSLeadByte(*b) && b[1] != '\0') != (width == 2))
+                return false;
             a += width;
             b += width;
             continue;
         }
-        unsigned char x = FoldAscii(*a), y = FoldAscii(*b);
-        if (x != y)
-            return (int)x - (int)y;
+        if (FoldAscii(*a) != FoldAscii(*b))
+            return false;
         ++a;
         ++b;
     }
+}
+
+// The weight of a single-byte character in the order of user32's sorted
+// lists (CompareString with NORM_IGNORECASE, word sort): symbols in the
+// system's own order, then digits, then letters of either case; 0 for the
+// hyphen and the apostrophe, which count only when all else is equal.
+int SortWeight(unsigned char c)
+{
+    static const char kSymbols[] = " !\"#$%&()*,./:;?@[]^_`{|}~\\+<=>";
+    if (c == '-' || c == '\'')
+        return 0;
+    if (c != '\0' && strchr(kSymbols, c) != nullptr)
+        return 1 + (int)(strchr(kSymbols, c) - kSymbols);
+    if (c >= '0' && c <= '9')
+        return 100 + (c - '0');
+    if (FoldAscii(c) >= 'A' && FoldAscii(c) <= 'Z')
+        return 200 + (FoldAscii(c) - 'A');
+    return 300 + c;
+}
+
+// A text's sort weights, a double-byte character as one, and apart from
+// them the hyphens and apostrophes it holds.
+void SortKey(const char* text, std::vector<int>& weights, std::string& ignored)
+{
+    for (const unsigned char* p = (const unsigned char*)text; *p != '\0'; ++p) {
+        if (IsDBCSLeadByte(*p) && p[1] != '\0') {
+            weights.push_back(0x10000 + (p[0] << 8 | p[1]));
+            ++p;
+        } else if (SortWeight(*p) == 0) {
+            ignored += (char)*p;
+        } else {
+            weights.push_back(SortWeight(*p));
+        }
+    }
+}
+
+// How user32 orders two items of a sorted list, and whether an exact search
+// takes one for the other: letter case does not count, hyphens and
+// apostrophes only between texts that are otherwise equal.
+int CompareForSort(const char* a, const char* b)
+{
+    std::vector<int> wa, wb;
+    std::string ia, ib;
+    SortKey(a, wa, ia);
+    SortKey(b, wb, ib);
+    if (wa != wb)
+        return wa < wb ? -1 : 1;
+    if (ia.size() != ib.size())
+        return ia.size() < ib.size() ? -1 : 1;
+    int order = ia.compare(ib);
+    return order < 0 ? -1 : order > 0 ? 1 : 0;
 }
 
 // Where a sorted list puts a new item: user32 bisects the list and stops at
@@ -150,7 +199,7 @@ size_t SortedPosition(const std::vector<std::string>& items, const char* text)
     int low = 0, high = (int)items.size() - 1;
     while (low <= high) {
         int middle = (low + high) / 2;
-        int order = CompareNoCase(items[middle].c_str(), text, false);
+        int order = CompareForSort(items[middle].c_str(), text);
         if (order == 0)
             return (size_t)middle;
         if (order > 0)
@@ -181,7 +230,7 @@ int FindItem(const Control& c, WPARAM start, const char* text, bool exact)
     int first = ((int)start < 0 || (int)start >= count) ? 0 : (int)start + 1;
     for (int k = 0; k < count; ++k) {
         int i = (first + k) % count;
-        if (CompareNoCase(c.items[i].c_str(), text, !exact) == 0)
+        if (exact ? CompareForSort(c.items[i].c_str(), text) == 0 : BeginsWithNoCase(c.items[i].c_str(), text))
             return i;
     }
     return CB_ERR;

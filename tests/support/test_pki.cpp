@@ -263,8 +263,11 @@ void Generate(const std::string& dir)
                          (std::string("email:") + spec.email).c_str());
         // Key identifiers, as real certificates carry them (CMS signer
         // identification by key identifier needs them).
+        // A self-signed one gets no authority key identifier: OpenSSL would
+        // write an empty one, which gpgsm cannot read.
         AddExtension(g.cert, issuer.cert, NID_subject_key_identifier, "hash");
-        AddExtension(g.cert, issuer.cert, NID_authority_key_identifier, "keyid");
+        if (!selfSigned)
+            AddExtension(g.cert, issuer.cert, NID_authority_key_identifier, "keyid");
 
         bool forged = std::string(spec.name) == "forged";
         EVP_PKEY* signingKey = forged ? forgerKey : issuer.key;

@@ -1,0 +1,190 @@
+// Transfer encodings for relay-safe signed content (RFC 8551, section 3.1).
+#include "mime/transport_encoding.h"
+
+#include <stdlib.h>
+#include <string.h>
+
+#include <windows.h>
+
+#include "common/text.h"
+#include "mime/base64.h"
+#include "mime/header_fields.h"
+#include "mime/mime_part.h"
+#include "mime/quoted_printable.h"
+
+namespace {
+
+enum { MAX_LINE = 76, ENCODING_VALUE_SIZE = 64 };
+
+// Only an identity encoding may be replaced; anything else is already coded.
+bool HasIdentityEncoding(const MimePart& part)
+{
+    char value[ENCODING_VALUE_SIZE];
+    part.GetHeader("Content-Transfer-Encoding", value, sizeof value);
+    size_t length = strcspn(value, " \t\r\n;(");
+    static const char* const kIdentities[] = {"7bit", "8bit", "binary"};
+    if (length == 0)
+        return true;
+    for (const char* identity : kIdentities)
+        if (strlen(identity) == length && EqualNoCase(value, identity, length))
+            return true;
+    return false;
+}
+
+// Every node of a parsed body is one line ending in CR LF.
+bool LineSurvivesRelays(const char* text, size_t length)
+{
+    size_t content = length >= 2 && text[length - 2] == '\r' && text[length - 1] == '\n' ? length - 2 : length;
+    if (content > MAX_LINE)
+        return false;
+    if (content > 0 && (text[content - 1] == ' ' || text[content - 1] == '\t'))
+        return false;
+    if (content >= 5 && memcmp(text, "From ", 5) == 0)
+        return false;
+    for (size_t i = 0; i < content; ++i)
+        if ((unsigned char)text[i] >= 0x80 || text[i] == '\0' || text[i] == '\r' || text[i] == '\n')
+            return false;
+    return true;
+}
+
+bool BodySurvivesRelays(const LineList& body)
+{
+    for (const LineNode* node = body.head; node != NULL; node = node->next)
+        if (!LineSurvivesRelays(node->text, (size_t)node->length))
+            return false;
+    return true;
+}
+
+// Replaces the body by one text (taken over: freed here).
+bool ReplaceBody(MimePart* part, char* text)
+{
+    part->body.Clear();
+    bool appended = part->body.Append(text) != NULL;
+    free(text);
+    return appended;
+}
+
+// Line by line: quoted-printable starts afresh at every hard line break.
+bool EncodeQuotedPrintable(MimePart* part)
+{
+    size_t total = 0;
+    for (const LineNode* node = part->body.head; node != NULL; node = node->next)
+        total += QuotedPrintableEncode(node->text, (size_t)node->length, NULL);
+    char* text = (char*)malloc(total + 1);
+    if (text == NULL)
+        return false;
+    char* out = text;
+    for (const LineNode* node = part->body.head; node != NULL; node = node->next)
+        out += QuotedPrintableEncode(node->text, (size_t)node->length, out);
+    *out = '\0';
+    return ReplaceBody(part, text);
+}
+
+bool EncodeBase64(MimePart* part, bool nested)
+{
+    size_t total = 0;
+    for (const LineNode* node = part->body.head; node != NULL; node = node->next)
+        total += (size_t)node->length;
+    // Below the root the last CR LF is the next delimiter's, not content.
+    const LineNode* last = part->body.tail;
+    bool delimiterBreak = nested && last != NULL && last->length >= 2 && last->text[last->length - 1] == '\n' &&
+                          last->text[last->length - 2] == '\r';
+    if (delimiterBreak)
+        total -= 2;
+    BYTE* bytes = (BYTE*)malloc(total + 1);
+    if (bytes == NULL)
+        return false;
+    size_t copied = 0;
+    for (const LineNode* node = part->body.head; node != NULL && copied < total; node = node->next) {
+        size_t length = (size_t)node->length < total - copied ? (size_t)node->length : total - copied;
+        memcpy(bytes + copied, node->text, length);
+        copied += length;
+    }
+    DWORD length = 0;
+    char* encoded = Base64Encode(bytes, (DWORD)total, &length);
+    free(bytes);
+    if (encoded == NULL)
+        return false;
+    char* text = (char*)malloc((size_t)length + 3);
+    if (text == NULL) {
+        free(encoded);
+        return false;
+    }
+    memcpy(text, encoded, length);
+    strcpy(text + length, delimiterBreak ? "\r\n" : "");
+    free(encoded);
+    return ReplaceBody(part, text);
+}
+
+bool IsTextPart(const MimePart& part)
+{
+    // A part without a type is text/plain.
+    return part.contentType[0] == '\0' ||
+           (strlen(part.contentType) == 4 && EqualNoCase(part.contentType, "text", 4));
+}
+
+bool EncodeLeaf(MimePart* part, bool nested)
+{
+    if (BodySurvivesRelays(part->body) || !HasIdentityEncoding(*part))
+        return true;
+    bool text = IsTextPart(*part);
+    if (!(text ? EncodeQuotedPrintable(part) : EncodeBase64(part, nested)))
+        return false;
+    part->SetHeader("Content-Transfer-Encoding", text ? "quoted-printable\r\n" : "base64\r\n");
+    return true;
+}
+
+// Blanks before each line end of a text; relays strip them.
+bool HasTrailingBlank(const char* text)
+{
+    for (const char* p = strchr(text, '\r'); p != NULL; p = strchr(p + 1, '\r'))
+        if (p > text && (p[-1] == ' ' || p[-1] == '\t'))
+            return true;
+    return false;
+}
+
+bool DropTrailingBlanks(LineList* lines)
+{
+    for (LineNode* node = lines->head; node != NULL; node = node->next) {
+        if (!HasTrailingBlank(node->text))
+            continue;
+        char* text = (char*)malloc((size_t)node->length + 1);
+        if (text == NULL)
+            return false;
+        char* out = text;
+        for (const char* p = node->text; *p != '\0'; ++p) {
+            if (*p == '\r')
+                while (out > text && (out[-1] == ' ' || out[-1] == '\t'))
+                    --out;
+            *out++ = *p;
+        }
+        *out = '\0';
+        LineList::SetText(node, text);
+        free(text);
+    }
+    return true;
+}
+
+bool EncodePart(MimePart* part, bool nested)
+{
+    KeepLastHeaderField(part, "Content-Type");
+    KeepLastHeaderField(part, "Content-Transfer-Encoding");
+    if (!DropTrailingBlanks(&part->headers))
+        return false;
+    if (part->boundary == NULL)
+        return EncodeLeaf(part, nested);
+    // The preamble and the epilogue.
+    if (!DropTrailingBlanks(&part->body) || !DropTrailingBlanks(&part->epilogue))
+        return false;
+    for (MimePart* child = part->firstChild; child != NULL; child = child->next)
+        if (!EncodePart(child, true))
+            return false;
+    return true;
+}
+
+}  // namespace
+
+bool EncodeForTransport(MimePart* root)
+{
+    return EncodePart(root, false);
+}

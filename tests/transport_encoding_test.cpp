@@ -1,0 +1,111 @@
+// Transfer encodings that let signed content pass any relay unchanged.
+#include <stdlib.h>
+
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "mime/header_fields.h"
+#include "mime/mime_part.h"
+#include "mime/quoted_printable.h"
+#include "mime/transport_encoding.h"
+
+namespace {
+
+std::string Qp(const std::string& text)
+{
+    size_t length = QuotedPrintableEncode(text.data(), text.size(), NULL);
+    std::string out(length, '?');
+    EXPECT_EQ(QuotedPrintableEncode(text.data(), text.size(), &out[0]), length);
+    return out;
+}
+
+}  // namespace
+
+TEST(QuotedPrintableTest, EscapesEverythingARelayWouldChange)
+{
+    EXPECT_EQ(Qp("\x93\xfa\x96\x7b a=b\r\n"), "=93=FA=96{ a=3Db\r\n");
+    EXPECT_EQ(Qp("tail \t\r\nend "), "tail =09\r\nend=20");
+    EXPECT_EQ(Qp("From here\r\nnot From here\r\n"), "=46rom here\r\nnot From here\r\n");
+    EXPECT_EQ(Qp("bare\rcr\nlf\r\n"), "bare=0Dcr=0Alf\r\n");
+
+    // At most 76 characters a line, the soft break's "=" included; a fold
+    // never splits an escape and never leaves a bare "From " behind it.
+    const std::string x75(75, 'x');
+    EXPECT_EQ(Qp(x75 + "x\r\n"), x75 + "x\r\n");
+    EXPECT_EQ(Qp(x75 + "xy\r\n"), x75 + "=\r\nxy\r\n");
+    EXPECT_EQ(Qp(x75.substr(1) + "\xe9\r\n"), x75.substr(1) + "=\r\n=E9\r\n");
+    EXPECT_EQ(Qp(x75 + "From a\r\n"), x75 + "=\r\n=46rom a\r\n");
+}
+
+TEST(TransportEncodingTest, EncodesOnlyTheLeavesThatWouldNotSurvive)
+{
+    const std::string kept =
+        "--b\r\n"
+        "Content-Type: text/plain\r\n"
+        "\r\n"
+        "clean line\r\n"
+        "--b\r\n"
+        "Content-Type: text/plain\r\n"
+        "Content-Transfer-Encoding: x-private\r\n"
+        "\r\n"
+        "\xe9 coded already\r\n"
+        "--b\r\n"
+        "Content-Type: application/pdf\r\n"
+        "Content-Transfer-Encoding: Base64\r\n"
+        "\r\n" +
+        std::string(100, 'Q') +
+        "\r\n"
+        "--b--\r\n";
+    const std::string head = "Content-Type: multipart/mixed; boundary=\"b\"\r\n\r\n";
+    const std::string source = head +
+                               "preamble \r\n"
+                               "--b\r\n"
+                               "Content-Type: text/plain; charset=Shift_JIS\r\n"
+                               "Content-Transfer-Encoding: 7bit\r\n"
+                               "Content-Transfer-Encoding: 8bit \r\n"
+                               "\r\n"
+                               "\x93\xfa\x96\x7b\r\n"
+                               "--b\r\n"
+                               "Content-Type: application/octet-stream\r\n"
+                               "\r\n"
+                               "\xff\xfe\r\nbinary\r\n" +
+                               kept;
+    MimePart part;
+    const char* position = source.c_str();
+    part.Parse(&position, NULL);
+    ASSERT_TRUE(EncodeForTransport(&part));
+    char* out = part.Serialize();
+    ASSERT_NE(out, nullptr);
+    // Blanks before line ends go where they carry nothing; the binary part's
+    // content stops before the CR LF of the next delimiter.
+    EXPECT_EQ(out, head +
+                       "preamble\r\n"
+                       "--b\r\n"
+                       "Content-Type: text/plain; charset=Shift_JIS\r\n"
+                       "Content-Transfer-Encoding: quoted-printable\r\n"
+                       "\r\n"
+                       "=93=FA=96{\r\n"
+                       "--b\r\n"
+                       "Content-Type: application/octet-stream\r\n"
+                       "Content-Transfer-Encoding: base64\r\n"
+                       "\r\n"
+                       "//4NCmJpbmFyeQ==\r\n" +
+                       kept);
+    free(out);
+}
+
+TEST(HeaderFieldsTest, RemovesAWholeFieldByteForByte)
+{
+    bool removed = true;
+    EXPECT_EQ(CopyWithoutHeaderField("To: a\r\nBcc-Note: x\r\n\r\nBcc: body\r\n", "Bcc", &removed), nullptr);
+    EXPECT_FALSE(removed);
+
+    // Folded, repeated, in lower case; line ends as they came.
+    char* copy = CopyWithoutHeaderField("To: a\nbcc: b,\n\tc\nSubject: s\r\nBCC: d\r\n\r\nBcc: body\r\n", "Bcc",
+                                        &removed);
+    ASSERT_NE(copy, nullptr);
+    EXPECT_TRUE(removed);
+    EXPECT_STREQ(copy, "To: a\nSubject: s\r\n\r\nBcc: body\r\n");
+    free(copy);
+}
