@@ -31,10 +31,9 @@ bool HasIdentityEncoding(const MimePart& part)
     return false;
 }
 
-// Every node of a parsed body is one line ending in CR LF.
-bool LineSurvivesRelays(const char* text, size_t length)
+// One line, without its CR LF.
+bool LineSurvivesRelays(const char* text, size_t content)
 {
-    size_t content = length >= 2 && text[length - 2] == '\r' && text[length - 1] == '\n' ? length - 2 : length;
     if (content > MAX_LINE)
         return false;
     if (content > 0 && (text[content - 1] == ' ' || text[content - 1] == '\t'))
@@ -42,15 +41,35 @@ bool LineSurvivesRelays(const char* text, size_t length)
     if (content >= 5 && memcmp(text, "From ", 5) == 0)
         return false;
     for (size_t i = 0; i < content; ++i)
-        if ((unsigned char)text[i] >= 0x80 || text[i] == '\0' || text[i] == '\r' || text[i] == '\n')
+        if ((unsigned char)text[i] >= 0x80 || text[i] == '\0' || text[i] == '\r')
             return false;
+    return true;
+}
+
+// A node holds one line, or (packed bodies) several, each ending in CR LF; a
+// bare LF counts as a line end too, so the line it ends is measured alone.
+bool NodeSurvivesRelays(const char* text, size_t length)
+{
+    size_t start = 0;
+    while (start < length) {
+        const char* end = (const char*)memchr(text + start, '\n', length - start);
+        size_t lineEnd = end != NULL ? (size_t)(end - text) : length;
+        size_t content = lineEnd - start;
+        if (end != NULL && content > 0 && text[lineEnd - 1] == '\r')
+            --content;
+        else if (end != NULL)
+            return false;  // a bare LF is not a line end a relay keeps
+        if (!LineSurvivesRelays(text + start, content))
+            return false;
+        start = end != NULL ? lineEnd + 1 : length;
+    }
     return true;
 }
 
 bool BodySurvivesRelays(const LineList& body)
 {
     for (const LineNode* node = body.head; node != NULL; node = node->next)
-        if (!LineSurvivesRelays(node->text, (size_t)node->length))
+        if (!NodeSurvivesRelays(node->text, (size_t)node->length))
             return false;
     return true;
 }

@@ -95,6 +95,31 @@ TEST(TransportEncodingTest, EncodesOnlyTheLeavesThatWouldNotSurvive)
     free(out);
 }
 
+// Packed parsing puts many lines in one node: each is judged alone.
+TEST(TransportEncodingTest, JudgesEachLineOfAPackedBody)
+{
+    std::string clean = "Content-Type: text/plain\r\n\r\n";
+    for (int i = 0; i < 200; ++i)
+        clean += "a short and clean line\r\n";
+    MimePart part;
+    const char* position = clean.c_str();
+    ParsePacked(&part, &position);
+    ASSERT_TRUE(EncodeForTransport(&part));
+    char* out = part.Serialize();
+    ASSERT_NE(out, nullptr);
+    EXPECT_EQ(out, clean);
+    free(out);
+
+    const std::string dirty = clean + "trailing blank \r\n";
+    MimePart packed;
+    position = dirty.c_str();
+    ParsePacked(&packed, &position);
+    ASSERT_TRUE(EncodeForTransport(&packed));
+    char value[64];
+    packed.GetHeader("Content-Transfer-Encoding", value, sizeof value);
+    EXPECT_STREQ(value, "quoted-printable\r\n");
+}
+
 TEST(HeaderFieldsTest, RemovesAWholeFieldByteForByte)
 {
     bool removed = true;
