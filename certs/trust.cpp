@@ -4,18 +4,13 @@
 
 #include "certs/cert_select.h"
 #include "common/encoding.h"
+#include "common/guards.h"
 #include "common/messages.h"
 
 // Problems that leave a chain trusted: validity periods are reported bit by
 // bit instead, and revocation is never asked for.
 static const DWORD kTolerated = CERT_TRUST_IS_NOT_TIME_VALID | CERT_TRUST_REVOCATION_STATUS_UNKNOWN |
                                 CERT_TRUST_IS_OFFLINE_REVOCATION;
-
-static void CloseStore(HCERTSTORE store, const char* complaint)
-{
-    if (store != NULL && CertCloseStore(store, CERT_CLOSE_STORE_CHECK_FLAG) != TRUE)
-        ShowMessage(complaint);
-}
 
 // The certificate's chain through the user's stores and `carried` (a
 // message's certificates; may be null), checked now, with nothing fetched
@@ -58,12 +53,10 @@ static void FileTrustedSigner(HCERTSTORE caStore, PCCERT_CONTEXT signer, HCERTST
     AddToCa(caStore, signer);
     for (DWORD i = 1; carried != NULL && i + 1 < chain->cElement; ++i) {
         PCCERT_CONTEXT intermediate = chain->rgpElement[i]->pCertContext;
-        PCCERT_CONTEXT copy =
-            CertFindCertificateInStore(carried, MESSAGE_ENCODING, 0, CERT_FIND_EXISTING, intermediate, NULL);
-        if (copy != NULL) {
+        CertContext copy(
+            CertFindCertificateInStore(carried, MESSAGE_ENCODING, 0, CERT_FIND_EXISTING, intermediate, NULL));
+        if (copy.get() != NULL)
             AddToCa(caStore, intermediate);
-            CertFreeCertificateContext(copy);
-        }
     }
 }
 
@@ -124,20 +117,14 @@ static int CheckTrust(PCCERT_CONTEXT cert, HCERTSTORE carried, bool fileIfTruste
 {
     if (cert == NULL || result == NULL)
         return 0;
-    HCERTSTORE rootStore = CertOpenSystemStoreA(0, "Root");
-    if (rootStore == NULL) {
+    // Closed in reverse: "CA", then "Root".
+    StoreHandle rootStore(CLOSE_IN_BOX, TEXT_CLOSE_ROOT_STORE_NOTICE);
+    StoreHandle caStore(CLOSE_IN_BOX, TEXT_CLOSE_CA_STORE_NOTICE);
+    if (!rootStore.OpenSystem("Root") || !caStore.OpenSystem("CA")) {
         ShowMessage(TEXT_STORE_NOT_OPENED);
         return 0;
     }
-    HCERTSTORE caStore = CertOpenSystemStoreA(0, "CA");
-    int trusted = 0;
-    if (caStore == NULL)
-        ShowMessage(TEXT_STORE_NOT_OPENED);
-    else
-        trusted = CheckChain(caStore, cert, carried, fileIfTrusted, result);
-    CloseStore(caStore, TEXT_CLOSE_CA_STORE_NOTICE);
-    CloseStore(rootStore, TEXT_CLOSE_ROOT_STORE_NOTICE);
-    return trusted;
+    return CheckChain(caStore.get(), cert, carried, fileIfTrusted, result);
 }
 
 int CheckSignerTrust(PCCERT_CONTEXT cert, SmimeResult* result)

@@ -1,6 +1,7 @@
 // What happens when the user opens a received message.
 #include <string.h>
 
+#include "common/guards.h"
 #include "common/host_api.h"
 #include "common/user_texts.h"
 #include "host/plugin_interface.h"
@@ -40,12 +41,11 @@ int WINAPI ZDC_OnOpenMail(LPCSTR)
 {
     if (!IsLocalFolder(g_host.GetCurrentFolder()))
         return 0;
-    char* source = g_host.GetSource(NULL);
-    if (source == NULL)
+    HostText source(g_host.GetSource(NULL));
+    if (source.get() == NULL)
         return 0;
-    int kind = ClassifySmimeMessage(source);
+    int kind = ClassifySmimeMessage(source.get());
     if (kind != SMIME_NONE)
         ActOnReceivingBehavior(kind);
-    g_host.Free(source);
     return 0;
 }

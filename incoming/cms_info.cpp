@@ -6,7 +6,9 @@
 #include <wincrypt.h>
 
 #include "common/encoding.h"
+#include "common/guards.h"
 #include "common/messages.h"
+#include "common/size_query.h"
 
 static void WriteError(SmimeResult* result, const char* text)
 {
@@ -77,58 +79,70 @@ static const char* CipherName(const char* oid, const CRYPT_ALGORITHM_IDENTIFIER*
     return NameOf(kCipherNames, oid);
 }
 
-// The size query of an algorithm parameter, then a zeroed buffer at least as
-// large as the identifier itself so that a short answer cannot be overread.
-struct AlgorithmParam {
-    BYTE* buffer = NULL;
-    ~AlgorithmParam() { free(buffer); }
-    const CRYPT_ALGORITHM_IDENTIFIER* Identifier() const
-    {
-        return reinterpret_cast<const CRYPT_ALGORITHM_IDENTIFIER*>(buffer);
-    }
-};
+// An algorithm parameter as CryptMsgGetParam writes it (the identifier, then
+// what it points to), in a zeroed buffer larger than the identifier itself so
+// that a short answer cannot be overread.
+enum { ALGORITHM_PARAM_ESTIMATE = 256 };
+static_assert(ALGORITHM_PARAM_ESTIMATE > sizeof(CRYPT_ALGORITHM_IDENTIFIER), "room for the identifier");
 
-static bool AllocateParam(AlgorithmParam& param, DWORD size)
+static SizeQueryOutcome ReadAlgorithmParam(HCRYPTMSG message, DWORD type, HeapBuffer<BYTE>* param)
 {
-    if (size < sizeof(CRYPT_ALGORITHM_IDENTIFIER))
-        size = sizeof(CRYPT_ALGORITHM_IDENTIFIER);
-    param.buffer = static_cast<BYTE*>(calloc(1, size));
-    return param.buffer != NULL;
+    BYTE* buffer = NULL;
+    DWORD size = 0;
+    SizeQueryOutcome outcome = QueryIntoNewBuffer(
+        ALGORITHM_PARAM_ESTIMATE,
+        [&](BYTE* out, DWORD* outSize) { return CryptMsgGetParam(message, type, 0, out, outSize); },
+        &buffer, &size);
+    param->Reset(buffer);
+    return outcome;
 }
 
-static const char* ObjectId(const AlgorithmParam& param)
+static const CRYPT_ALGORITHM_IDENTIFIER* Identifier(const HeapBuffer<BYTE>& param)
 {
-    const char* oid = param.Identifier()->pszObjId;
+    return reinterpret_cast<const CRYPT_ALGORITHM_IDENTIFIER*>(param.get());
+}
+
+static const char* ObjectId(const HeapBuffer<BYTE>& param)
+{
+    const char* oid = Identifier(param)->pszObjId;
     return oid != NULL ? oid : "";
 }
 
 static void NameHashAlgorithm(HCRYPTMSG message, SmimeResult* result)
 {
-    AlgorithmParam param;
-    DWORD size = 0;
-    if (!CryptMsgGetParam(message, CMSG_SIGNER_HASH_ALGORITHM_PARAM, 0, NULL, &size)) {
+    HeapBuffer<BYTE> param;
+    switch (ReadAlgorithmParam(message, CMSG_SIGNER_HASH_ALGORITHM_PARAM, &param)) {
+    case QUERY_FAILED:
         WriteError(result, TEXT_CMS_HASH_SIZE_FAILED);
-    } else if (!AllocateParam(param, size)) {
+        break;
+    case QUERY_NO_MEMORY:
         WriteError(result, TEXT_CMS_ALLOCATION_FAILED);
-    } else if (!CryptMsgGetParam(message, CMSG_SIGNER_HASH_ALGORITHM_PARAM, 0, param.buffer, &size)) {
+        break;
+    case QUERY_REFILL_FAILED:
         WriteError(result, TEXT_CMS_HASH_FAILED);
-    } else {
+        break;
+    case QUERY_DONE:
         SET_RESULT_TEXT(result->hashAlgName, NameOf(kHashNames, ObjectId(param)));
+        break;
     }
 }
 
 static void NameCipher(HCRYPTMSG message, SmimeResult* result)
 {
-    AlgorithmParam param;
-    DWORD size = 0;
-    if (!CryptMsgGetParam(message, CMSG_ENVELOPE_ALGORITHM_PARAM, 0, NULL, &size)) {
+    HeapBuffer<BYTE> param;
+    switch (ReadAlgorithmParam(message, CMSG_ENVELOPE_ALGORITHM_PARAM, &param)) {
+    case QUERY_FAILED:
         WriteError(result, TEXT_CMS_CIPHER_SIZE_FAILED);
-    } else if (!AllocateParam(param, size)) {
+        break;
+    case QUERY_NO_MEMORY:
         ShowMessage(TEXT_CMS_ALLOCATION_FAILED);
-    } else if (!CryptMsgGetParam(message, CMSG_ENVELOPE_ALGORITHM_PARAM, 0, param.buffer, &size)) {
+        break;
+    case QUERY_REFILL_FAILED:
         WriteError(result, TEXT_CMS_CIPHER_FAILED);
-    } else {
-        SET_RESULT_TEXT(result->encAlgName, CipherName(ObjectId(param), param.Identifier()));
+        break;
+    case QUERY_DONE:
+        SET_RESULT_TEXT(result->encAlgName, CipherName(ObjectId(param), Identifier(param)));
+        break;
     }
 }
 

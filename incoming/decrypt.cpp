@@ -8,63 +8,51 @@
 
 #include "certs/cert_select.h"
 #include "common/encoding.h"
+#include "common/guards.h"
 #include "common/messages.h"
+#include "common/size_query.h"
 #include "incoming/smime_body.h"
-#include "settings/settings.h"
 
 char* DecryptSmimeMessage(const char* source, SmimeResult* result)
 {
     DWORD derSize = 0;
-    BYTE* der = DecodeSmimeBodyOfType(source, CMSG_ENVELOPED, result, &derSize);
-    if (der == NULL)
+    HeapBuffer<BYTE> der(DecodeSmimeBodyOfType(source, CMSG_ENVELOPED, result, &derSize));
+    if (der.get() == NULL)
         return NULL;
 
-    bool decrypted = false;
-    BYTE* content = NULL;
-    PCCERT_CONTEXT keyCert = NULL;
-    HCERTSTORE myStore = CertOpenSystemStoreA(0, "MY");
+    StoreHandle myStore(CLOSE_IN_BOX, TEXT_CLOSE_STORE_NOTICE);
+    CertContext keyCert;  // released before "MY" closes
+    myStore.OpenSystem("MY");
 
     CRYPT_DECRYPT_MESSAGE_PARA para;
     memset(&para, 0, sizeof para);
     para.cbSize = sizeof para;
     para.dwMsgAndCertEncodingType = MESSAGE_ENCODING;
     para.cCertStore = 1;
-    para.rghCertStore = &myStore;
+    para.rghCertStore = myStore.address();
 
+    // The content is shorter than the enveloped object that holds it.
+    BYTE* decrypted = NULL;
     DWORD contentSize = 0;
-    if (myStore == NULL || !CryptDecryptMessage(&para, der, derSize, NULL, &contentSize, NULL)) {
-        if (DebugEnabled())
-            ShowLastErrorText();
-        SET_RESULT_TEXT(result->errorText, TEXT_DECRYPTION_FAILED);
-    } else if ((content = (BYTE*)malloc((size_t)contentSize + 1)) == NULL) {
-        SET_RESULT_TEXT(result->errorText, TEXT_ALLOCATION_ERROR);
-    } else {
-        DWORD capacity = contentSize;
-        if (!CryptDecryptMessage(&para, der, derSize, content, &contentSize, &keyCert) ||
-            contentSize > capacity) {
-            SET_RESULT_TEXT(result->errorText, TEXT_DECRYPTION_FAILED);
-        } else {
-            content[contentSize] = '\0';
-            char name[SUBJECT_SIZE] = "";
-            DWORD named = keyCert == NULL ? 0 : GetSubjectString(keyCert, name);
-            if (named < 2) {
-                SET_RESULT_TEXT(result->errorText, TEXT_NO_SUBJECT);
-            } else {
-                decrypted = true;
-                result->flags |= SR_ENCRYPTED;
-                SET_RESULT_TEXT(result->certText, name);
-            }
-        }
+    SizeQueryOutcome outcome = QUERY_FAILED;
+    if (myStore.get() != NULL)
+        outcome = QueryIntoNewBuffer(
+            derSize,
+            [&](BYTE* out, DWORD* size) {
+                return CryptDecryptMessage(&para, der.get(), derSize, out, size, keyCert.receive());
+            },
+            &decrypted, &contentSize);
+    HeapBuffer<BYTE> content(decrypted);
+    der.Release();
+    if (!UnwrapDone(outcome, TEXT_DECRYPTION_FAILED, result))
+        return NULL;
+    char name[SUBJECT_SIZE] = "";
+    DWORD named = keyCert.get() == NULL ? 0 : GetSubjectString(keyCert.get(), name);
+    if (named < 2) {
+        SET_RESULT_TEXT(result->errorText, TEXT_NO_SUBJECT);
+        return NULL;
     }
-
-    if (!decrypted) {
-        free(content);
-        content = NULL;
-    }
-    free(der);
-    if (keyCert != NULL)
-        CertFreeCertificateContext(keyCert);
-    if (myStore != NULL && !CertCloseStore(myStore, CERT_CLOSE_STORE_CHECK_FLAG))
-        ShowMessage(TEXT_CLOSE_STORE_NOTICE);
-    return (char*)content;
+    result->flags |= SR_ENCRYPTED;
+    SET_RESULT_TEXT(result->certText, name);
+    return (char*)content.Take();
 }

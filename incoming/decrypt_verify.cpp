@@ -8,6 +8,7 @@
 #include <windows.h>
 #include <wincrypt.h>
 
+#include "common/guards.h"
 #include "common/host_api.h"
 #include "common/messages.h"
 #include "incoming/classify.h"
@@ -68,27 +69,25 @@ enum PassOutcome { PASS_FAILED, PASS_DONE };
 
 // One layer of source: unwrap it, write it back, report it. The outer part
 // supplies the headers the unwrapped content lacks.
-static PassOutcome RunPass(int kind, char** source, RunBuffers* buffers)
+static PassOutcome RunPass(int kind, HostText* source, RunBuffers* buffers)
 {
     MimePart outer;  // only its headers are used
-    const char* position = *source;
+    const char* position = source->get();
     ParseHeaderBlock(&outer, &position);
 
     memset(&buffers->result, 0, sizeof buffers->result);
-    char* content = UnwrapLayer(kind, *source, &buffers->result);
+    char* content = UnwrapLayer(kind, source->get(), &buffers->result);
     if (content == NULL) {
         BuildFailureText(buffers->failure, sizeof buffers->failure, &buffers->result,
                          buffers->report);
         ShowMessage(buffers->failure);
         return PASS_FAILED;
     }
-    char* text = LayerMessageText(&outer, content);
-    if (text != NULL) {
-        g_host.SetSource("TEMP", text);  // the host copies it
-        free(text);
-    }
-    g_host.Free(*source);
-    *source = NULL;
+    HeapBuffer<char> text(LayerMessageText(&outer, content));
+    if (text.get() != NULL)
+        g_host.SetSource("TEMP", text.get());  // the host copies it
+    text.Release();
+    source->Release();
     AppendLayerReport(buffers->report, sizeof buffers->report, &buffers->result);
     return PASS_DONE;
 }
@@ -96,36 +95,32 @@ static PassOutcome RunPass(int kind, char** source, RunBuffers* buffers)
 static void RunPasses(RunBuffers* buffers)
 {
     unsigned passes = DebugEnabled() ? DEBUG_PASS_START : 0;
-    char* source = g_host.GetSource(NULL);
-    if (source == NULL) {
+    HostText source(g_host.GetSource(NULL));
+    if (source.get() == NULL) {
         ShowMessage(TEXT_NO_SOURCE);
         return;
     }
-    int kind = ClassifySmimeMessage(source);
+    int kind = ClassifySmimeMessage(source.get());
     for (;;) {
         ++passes;
         if (RunPass(kind, &source, buffers) == PASS_FAILED)
             break;
         // The host now holds what this pass wrote; a further layer may show.
         if (passes < PASS_LIMIT) {
-            source = g_host.GetSource(NULL);
-            kind = source != NULL ? ClassifySmimeMessage(source) : SMIME_NONE;
+            source.Reset(g_host.GetSource(NULL));
+            kind = source.get() != NULL ? ClassifySmimeMessage(source.get()) : SMIME_NONE;
             if (kind != SMIME_NONE)
                 continue;
         }
         ShowMessage(buffers->report);
         break;
     }
-    if (source != NULL)
-        g_host.Free(source);
 }
 
 void DecryptVerifyCommand()
 {
     // Some 200 KB: kept off the host's stack.
-    RunBuffers* buffers = (RunBuffers*)calloc(1, sizeof(RunBuffers));
-    if (buffers == NULL)
-        return;
-    RunPasses(buffers);
-    free(buffers);
+    HeapBuffer<RunBuffers> buffers((RunBuffers*)calloc(1, sizeof(RunBuffers)));
+    if (buffers.get() != NULL)
+        RunPasses(buffers.get());
 }

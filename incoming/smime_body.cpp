@@ -3,10 +3,11 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "common/user_texts.h"
+#include "common/messages.h"
 #include "incoming/cms_info.h"
 #include "mime/base64.h"
 #include "mime/mime_part.h"
+#include "settings/settings.h"
 
 // Where the body begins: after the blank line that ends the header block,
 // whatever line ends the sender used (bare LF from Unix mailers and
@@ -45,4 +46,18 @@ BYTE* DecodeSmimeBodyOfType(const char* source, DWORD type, SmimeResult* result,
         der = NULL;
     }
     return der;
+}
+
+bool UnwrapDone(SizeQueryOutcome outcome, const char* failure, SmimeResult* result)
+{
+    if (outcome == QUERY_DONE)
+        return true;
+    if (outcome == QUERY_NO_MEMORY) {
+        SET_RESULT_TEXT(result->errorText, TEXT_ALLOCATION_ERROR);
+        return false;
+    }
+    if (outcome == QUERY_FAILED && DebugEnabled())
+        ShowLastErrorText();
+    SET_RESULT_TEXT(result->errorText, failure);
+    return false;
 }

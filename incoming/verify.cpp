@@ -8,11 +8,12 @@
 
 #include "certs/trust.h"
 #include "common/encoding.h"
+#include "common/guards.h"
 #include "common/messages.h"
 #include "incoming/sender_check.h"
+#include "common/size_query.h"
 #include "incoming/smime_body.h"
 #include "mime/mime_part.h"
-#include "settings/settings.h"
 
 // The signer certificate always comes from the certificates inside the message.
 static CRYPT_VERIFY_MESSAGE_PARA VerifyParameters()
@@ -44,41 +45,26 @@ static void MarkVerified(const char* source, PCCERT_CONTEXT signer, const BYTE* 
 char* VerifyOpaqueSignature(const char* source, SmimeResult* result)
 {
     DWORD derSize = 0;
-    BYTE* der = DecodeSmimeBodyOfType(source, CMSG_SIGNED, result, &derSize);
-    if (der == NULL)
+    HeapBuffer<BYTE> der(DecodeSmimeBodyOfType(source, CMSG_SIGNED, result, &derSize));
+    if (der.get() == NULL)
         return NULL;
 
     CRYPT_VERIFY_MESSAGE_PARA para = VerifyParameters();
-    bool verified = false;
-    BYTE* content = NULL;
-    PCCERT_CONTEXT signer = NULL;
+    CertContext signer;
+    // The content is shorter than the signed object that holds it.
+    BYTE* verified = NULL;
     DWORD contentSize = 0;
-    if (!CryptVerifyMessageSignature(&para, 0, der, derSize, NULL, &contentSize, NULL)) {
-        if (DebugEnabled())
-            ShowLastErrorText();
-        SET_RESULT_TEXT(result->errorText, TEXT_VERIFICATION_FAILED);
-    } else if ((content = (BYTE*)malloc((size_t)contentSize + 1)) == NULL) {
-        SET_RESULT_TEXT(result->errorText, TEXT_ALLOCATION_ERROR);
-    } else {
-        DWORD capacity = contentSize;
-        if (!CryptVerifyMessageSignature(&para, 0, der, derSize, content, &contentSize, &signer) ||
-            contentSize > capacity) {
-            SET_RESULT_TEXT(result->errorText, TEXT_VERIFICATION_FAILED);
-        } else {
-            content[contentSize] = '\0';
-            verified = true;
-            MarkVerified(source, signer, der, derSize, result);
-        }
-    }
-
-    if (!verified) {
-        free(content);
-        content = NULL;
-    }
-    free(der);
-    if (signer != NULL)
-        CertFreeCertificateContext(signer);
-    return (char*)content;
+    SizeQueryOutcome outcome = QueryIntoNewBuffer(
+        derSize,
+        [&](BYTE* out, DWORD* size) {
+            return CryptVerifyMessageSignature(&para, 0, der.get(), derSize, out, size, signer.receive());
+        },
+        &verified, &contentSize);
+    HeapBuffer<BYTE> content(verified);
+    if (!UnwrapDone(outcome, TEXT_VERIFICATION_FAILED, result))
+        return NULL;
+    MarkVerified(source, signer.get(), der.get(), derSize, result);
+    return (char*)content.Take();
 }
 
 // Whole-token comparison, ASCII letters without regard to case.
@@ -153,30 +139,27 @@ char* VerifyDetachedSignature(const char* source, SmimeResult* result)
 {
     if (source == NULL || source[0] == '\0')
         return NULL;
-    BYTE* der = NULL;
+    BYTE* signatureDer = NULL;
     DWORD derSize = 0;
-    char* contentText = NULL;
+    char* signedText = NULL;
     DWORD contentLength = 0;
     // The message's part tree is gone before the verification: a large
     // message is then held as few times as possible at once.
-    if (!TakeDetachedPieces(source, result, &der, &derSize, &contentText, &contentLength))
+    if (!TakeDetachedPieces(source, result, &signatureDer, &derSize, &signedText, &contentLength))
         return NULL;
+    HeapBuffer<BYTE> der(signatureDer);
+    HeapBuffer<char> contentText(signedText);
 
     CRYPT_VERIFY_MESSAGE_PARA para = VerifyParameters();
-    const BYTE* pieces[1] = {(const BYTE*)contentText};
+    const BYTE* pieces[1] = {(const BYTE*)contentText.get()};
     DWORD pieceSizes[1] = {contentLength};
-    PCCERT_CONTEXT signer = NULL;
-    if (CryptVerifyDetachedMessageSignature(&para, 0, der, derSize, 1, pieces, pieceSizes,
-                                            &signer)) {
-        MarkVerified(source, signer, der, derSize, result);
-    } else {
+    CertContext signer;
+    if (!CryptVerifyDetachedMessageSignature(&para, 0, der.get(), derSize, 1, pieces, pieceSizes,
+                                             signer.receive())) {
         ShowLastErrorText();
         ShowMessage(TEXT_VERIFICATION_FAILED);
-        free(contentText);
-        contentText = NULL;
+        return NULL;
     }
-    free(der);
-    if (signer != NULL)
-        CertFreeCertificateContext(signer);
-    return contentText;
+    MarkVerified(source, signer.get(), der.get(), derSize, result);
+    return contentText.Take();
 }

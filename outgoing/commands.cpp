@@ -1,8 +1,7 @@
 // The commands of the composition window: encrypt, sign, sign and encrypt.
 #include <string.h>
 
-#include <string>
-
+#include "common/guards.h"
 #include "common/host_api.h"
 #include "common/messages.h"
 #include "outgoing/commands.h"
@@ -26,50 +25,34 @@ int RunSigningForm(HWND window, LPARAM value, SmimeResult* result)
 
 void WINAPI OnEncryptCommand(HWND window, LPARAM value)
 {
-    try {
-        SmimeResult result;
-        memset(&result, 0, sizeof result);
-        if (EncryptMessage(window, value, &result) == 1)
-            ShowReport(std::string(TEXT_RECIPIENTS) + "\n" + result.certText);
-    } catch (...) {
-        ShowMessage(TEXT_OUT_OF_MEMORY);
-    }
+    SmimeResult result;
+    memset(&result, 0, sizeof result);
+    if (EncryptMessage(window, value, &result) == 1)
+        ShowReport({TEXT_RECIPIENTS, "\n", result.certText});
     StampPluginHeader(window);
 }
 
 void WINAPI OnSignCommand(HWND window, LPARAM value)
 {
-    try {
-        SmimeResult result;
-        memset(&result, 0, sizeof result);
-        if (RunSigningForm(window, value, &result) == 1)
-            ShowReport(std::string(TEXT_SIGNER) + "\n" + result.signerName);
-    } catch (...) {
-        ShowMessage(TEXT_OUT_OF_MEMORY);
-    }
+    SmimeResult result;
+    memset(&result, 0, sizeof result);
+    if (RunSigningForm(window, value, &result) == 1)
+        ShowReport({TEXT_SIGNER, "\n", result.signerName});
     StampPluginHeader(window);
 }
 
 void WINAPI OnSignEncryptCommand(HWND window, LPARAM value)
 {
     // The composed message, put back when either step does not succeed.
-    LPSTR saved = g_host.CompGetSource(window);
-    bool done = false;
-    try {
-        SmimeResult result;
-        memset(&result, 0, sizeof result);
-        if (RunSigningForm(window, value, &result) == 1 && EncryptMessage(window, value, &result) == 1) {
-            done = true;
-            ShowReport(std::string(TEXT_RECIPIENTS) + "\n" + result.certText + "\n\n" + TEXT_SIGNER + "\n" +
-                       result.signerName);
-        }
-    } catch (...) {
-        ShowMessage(TEXT_OUT_OF_MEMORY);
-    }
-    if (!done && saved != NULL)
-        g_host.CompSetSource(window, saved);
-    if (saved != NULL)
-        g_host.Free(saved);
+    HostText saved(g_host.CompGetSource(window));
+    SmimeResult result;
+    memset(&result, 0, sizeof result);
+    bool done = RunSigningForm(window, value, &result) == 1 && EncryptMessage(window, value, &result) == 1;
+    if (done)
+        ShowReport({TEXT_RECIPIENTS, "\n", result.certText, "\n\n", TEXT_SIGNER, "\n", result.signerName});
+    else if (saved.get() != NULL)
+        g_host.CompSetSource(window, saved.get());
+    saved.Release();
     if (done)
         StampPluginHeader(window);
 }

@@ -10,14 +10,16 @@
 #include "certs/cert_select.h"
 #include "certs/trust.h"
 #include "common/encoding.h"
+#include "common/guards.h"
 #include "common/host_api.h"
 #include "common/messages.h"
+#include "common/size_query.h"
+#include "common/text.h"
 #include "mime/address.h"
 #include "mime/mime_part.h"
 #include "outgoing/composer.h"
 #include "outgoing/pkcs7_mime.h"
 #include "outgoing/report.h"
-#include "outgoing/signer.h"
 #include "settings/settings.h"
 
 static_assert(sizeof(void*) != 4 || sizeof(CRYPT_ENCRYPT_MESSAGE_PARA) == 36, "encrypt parameters");
@@ -27,38 +29,35 @@ namespace {
 // The sender plus at most 32 addresses.
 enum { MAX_ADDRESSES = 32, RECIPIENT_LIST_SIZE = MAX_ADDRESSES + 1 };
 
+// To, Cc and Bcc, each with its comma (a header is read only when it is
+// shorter than its buffer).
+enum { RECIPIENT_HEADERS_SIZE = 3 * ADDRESS_HEADER_SIZE + 1 };
+
+// Beyond the content and the recipients' certificates: the padding, the
+// algorithm and the structure around them.
+enum { ENVELOPE_ROOM = 1024 };
+
+// CryptEncodeObject's RC2 parameters: a version and no IV.
+enum { RC2_PARAMETERS_ESTIMATE = 16 };
+
 const char kEnvelopedType[] = "application/x-pkcs7-mime;\n name=\"smime.p7m\";\n smime-type=enveloped-data\n";
 
-// Everything one encryption owns; released in this order whatever the outcome.
+// Everything one encryption owns. Members are released in the reverse of
+// their order here: the source goes back to the host first, the stores close
+// after the certificates taken from them ("CA", "MY", then "AddressBook").
 struct EncryptJob {
     HWND window = NULL;
-    LPSTR source = NULL;
-    BYTE* rc2Parameters = NULL;
+    HeapBuffer<char> addresses;
+    HeapBuffer<SmimeResult> scratch;  // what the trust check writes is not the command's
+    StoreHandle addressBook{CLOSE_ON_STDOUT};
+    StoreHandle my{CLOSE_ON_STDOUT};
+    StoreHandle ca{CLOSE_ON_STDOUT};
+    CertContextArray<RECIPIENT_LIST_SIZE> certs;
+    HeapBuffer<BYTE> rc2Parameters;
     BYTE ivParameter[2 + 16] = {};  // DER OCTET STRING of an AES IV
-    BYTE* blob = NULL;
-    PCCERT_CONTEXT certs[RECIPIENT_LIST_SIZE] = {};
-    DWORD certCount = 0;
-    HCERTSTORE my = NULL;
-    HCERTSTORE ca = NULL;
-    HCERTSTORE addressBook = NULL;
-    SmimeResult* scratch = NULL;  // what the trust check writes is not the command's
-    char* addresses = NULL;
+    HeapBuffer<BYTE> blob;
+    HostText source;
     MimePart part;
-
-    ~EncryptJob()
-    {
-        if (source != NULL)
-            g_host.Free(source);
-        free(blob);
-        free(rc2Parameters);
-        for (DWORD i = 0; i < certCount; ++i)
-            CertFreeCertificateContext(certs[i]);
-        CloseStoreChecked(ca);
-        CloseStoreChecked(my);
-        CloseStoreChecked(addressBook);
-        free(scratch);
-        free(addresses);
-    }
 };
 
 // Appends one "prefix subject\n" line, cut at the field's end.
@@ -69,9 +68,10 @@ void AppendCertLine(SmimeResult* result, const char* prefix, const char* subject
     AppendText(result->certText, sizeof result->certText, "\n");
 }
 
-// To, Cc and Bcc joined with ","; false when one is too long to be read whole
-// (after its message) or the user declines the Bcc question.
-bool ReadRecipientHeaders(HWND window, std::string* text)
+// To, Cc and Bcc joined with "," into text (RECIPIENT_HEADERS_SIZE bytes);
+// false when one is too long to be read whole (after its message) or the user
+// declines the Bcc question.
+bool ReadRecipientHeaders(HWND window, char* text, size_t size)
 {
     static const char* const kNames[] = {"To", "Cc", "Bcc"};
     for (const char* name : kNames) {
@@ -84,8 +84,8 @@ bool ReadRecipientHeaders(HWND window, std::string* text)
         if (strcmp(name, "Bcc") == 0 &&
             MessageBoxA(NULL, TEXT_BCC_QUESTION, TEXT_BCC_CAPTION, MB_TOPMOST | MB_ICONINFORMATION | MB_YESNO) != IDYES)
             return false;
-        *text += value.get();
-        *text += ",";
+        AppendText(text, size, value.get());
+        AppendText(text, size, ",");
     }
     return true;
 }
@@ -94,17 +94,15 @@ void ShowMissingRecipient(const char* address)
 {
     char shown[ADDRESS_SIZE];
     CopyDisplayName(shown, sizeof shown, address);
-    ShowReport(std::string(TEXT_NO_RECIPIENT_CERT) + " [" + shown + "]");
+    ShowReport({TEXT_NO_RECIPIENT_CERT, " [", shown, "]"});
 }
 
 bool OpenStores(EncryptJob* job)
 {
-    job->my = CertOpenSystemStoreA(0, "MY");
-    if (job->my != NULL)
-        job->ca = CertOpenSystemStoreA(0, "CA");
-    if (job->ca != NULL && SettingIsYes(g_settings.useOLStore))
-        job->addressBook = CertOpenSystemStoreA(0, "AddressBook");
-    if (job->my == NULL || job->ca == NULL || (SettingIsYes(g_settings.useOLStore) && job->addressBook == NULL)) {
+    bool useAddressBook = SettingIsYes(g_settings.useOLStore);
+    bool opened = job->my.OpenSystem("MY") && job->ca.OpenSystem("CA") &&
+                  (!useAddressBook || job->addressBook.OpenSystem("AddressBook"));
+    if (!opened) {
         ShowMessage(TEXT_STORE_NOT_OPENED);
         return false;
     }
@@ -116,8 +114,8 @@ bool AddOwnCertificate(EncryptJob* job, SmimeResult* result)
 {
     PCCERT_CONTEXT cert;
     if (g_settings.encCert[0] != '\0') {
-        cert = FindCertBySubject(job->my, g_settings.encCert, CERT_KEY_ENCIPHERMENT_KEY_USAGE,
-                                  PREFER_PRIVATE_KEY);
+        cert = FindCertBySubject(job->my.get(), g_settings.encCert, CERT_KEY_ENCIPHERMENT_KEY_USAGE,
+                                 PREFER_PRIVATE_KEY);
     } else {
         char* from = ReadAddressHeader(job->window, "From", TEXT_SENDER_HEADER_TOO_LONG);
         if (from == NULL)
@@ -125,13 +123,13 @@ bool AddOwnCertificate(EncryptJob* job, SmimeResult* result)
         char address[ADDRESS_SIZE];
         ExtractAddress(address, from);
         free(from);
-        cert = FindCertByEmail(job->my, address, CERT_KEY_ENCIPHERMENT_KEY_USAGE, PREFER_PRIVATE_KEY);
+        cert = FindCertByEmail(job->my.get(), address, CERT_KEY_ENCIPHERMENT_KEY_USAGE, PREFER_PRIVATE_KEY);
     }
     if (cert == NULL) {
         ShowMessage(TEXT_NO_OWN_CERT);
         return false;
     }
-    job->certs[job->certCount++] = cert;
+    job->certs.Add(cert);
     char subject[SUBJECT_SIZE];
     if (GetSubjectString(cert, subject) < 2) {
         ShowMessage(TEXT_NO_SUBJECT);
@@ -144,43 +142,46 @@ bool AddOwnCertificate(EncryptJob* job, SmimeResult* result)
 PCCERT_CONTEXT FindRecipientCertificate(EncryptJob* job, const char* address)
 {
     const BYTE usage = CERT_KEY_ENCIPHERMENT_KEY_USAGE;
-    PCCERT_CONTEXT cert = FindCertByEmail(job->ca, address, usage, PREFER_TRUSTED);
-    if (cert == NULL && job->addressBook != NULL)
-        cert = FindCertByEmail(job->addressBook, address, usage, PREFER_TRUSTED);
+    PCCERT_CONTEXT cert = FindCertByEmail(job->ca.get(), address, usage, PREFER_TRUSTED);
+    if (cert == NULL && job->addressBook.get() != NULL)
+        cert = FindCertByEmail(job->addressBook.get(), address, usage, PREFER_TRUSTED);
     if (cert == NULL)
-        cert = FindCertByEmail(job->my, address, usage, PREFER_TRUSTED);
+        cert = FindCertByEmail(job->my.get(), address, usage, PREFER_TRUSTED);
     return cert;
 }
 
 // Entries 1 onwards, in address order; each is marked by whether its issuer is trusted.
-bool AddRecipientCertificates(EncryptJob* job, const char* addresses, SmimeResult* result)
+// The list is cut into its entries in place.
+bool AddRecipientCertificates(EncryptJob* job, char* addresses, SmimeResult* result)
 {
-    const char* entry = addresses;
-    for (const char* p = addresses;; ++p) {
+    char* entry = addresses;
+    for (char* p = addresses;; ++p) {
         if (*p != ',' && *p != '\0')
             continue;
-        std::string address(entry, p - entry);
-        PCCERT_CONTEXT cert = FindRecipientCertificate(job, address.c_str());
+        bool last = *p == '\0';
+        *p = '\0';
+        const char* address = entry;
+        PCCERT_CONTEXT cert = FindRecipientCertificate(job, address);
         if (cert == NULL) {
-            ShowMissingRecipient(address.c_str());
+            ShowMissingRecipient(address);
             return false;
         }
-        if (job->certCount >= RECIPIENT_LIST_SIZE) {  // the count check keeps this from happening
+        if (job->certs.Full()) {  // the count check keeps this from happening
             CertFreeCertificateContext(cert);
             ShowMessage(TEXT_TOO_MANY_RECIPIENTS);
             return false;
         }
-        job->certs[job->certCount++] = cert;
+        job->certs.Add(cert);
         char subject[SUBJECT_SIZE];
         if (GetSubjectString(cert, subject) < 2) {
             ShowMessage(TEXT_NO_SUBJECT);
             return false;
         }
-        memset(job->scratch, 0, sizeof *job->scratch);
+        memset(job->scratch.get(), 0, sizeof(SmimeResult));
         // Marked good only when its chain is trusted and it is valid today.
-        bool good = CheckSignerTrust(cert, job->scratch) == 1 && (job->scratch->flags & SR_SIGNER_CURRENT);
+        bool good = CheckSignerTrust(cert, job->scratch.get()) == 1 && (job->scratch->flags & SR_SIGNER_CURRENT);
         AppendCertLine(result, good ? TEXT_GOOD_MARK : TEXT_BAD_MARK, subject);
-        if (*p == '\0')
+        if (last)
             return true;
         entry = p + 1;
     }
@@ -222,23 +223,25 @@ bool ChooseAlgorithm(EncryptJob* job, CRYPT_ENCRYPT_MESSAGE_PARA* para)
         rc2.dwVersion = CRYPT_RC2_128BIT_VERSION;
         rc2.fIV = FALSE;
         CRYPT_OBJID_BLOB* parameters = &para->ContentEncryptionAlgorithm.Parameters;
-        if (!CryptEncodeObject(MESSAGE_ENCODING, PKCS_RC2_CBC_PARAMETERS, &rc2, NULL, &parameters->cbData)) {
+        BYTE* encoded = NULL;
+        SizeQueryOutcome outcome = QueryIntoNewBuffer(
+            RC2_PARAMETERS_ESTIMATE,
+            [&](BYTE* out, DWORD* size) {
+                return CryptEncodeObject(MESSAGE_ENCODING, PKCS_RC2_CBC_PARAMETERS, &rc2, out, size);
+            },
+            &encoded, &parameters->cbData);
+        job->rc2Parameters.Reset(encoded);
+        parameters->pbData = encoded;
+        if (outcome == QUERY_NO_MEMORY) {
+            ShowMessage(TEXT_OUT_OF_MEMORY);
+            return false;
+        }
+        if (outcome != QUERY_DONE) {
             ShowMessage(TEXT_BAD_MARK);
             return false;
         }
         if (parameters->cbData == 0)
             return false;
-        job->rc2Parameters = (BYTE*)malloc(parameters->cbData);
-        if (job->rc2Parameters == NULL) {
-            ShowMessage(TEXT_OUT_OF_MEMORY);
-            return false;
-        }
-        parameters->pbData = job->rc2Parameters;
-        if (!CryptEncodeObject(MESSAGE_ENCODING, PKCS_RC2_CBC_PARAMETERS, &rc2, job->rc2Parameters,
-                               &parameters->cbData)) {
-            ShowMessage(TEXT_BAD_MARK);
-            return false;
-        }
     } else if (strcmp(name, "3DES") == 0) {
         para->ContentEncryptionAlgorithm.pszObjId = (LPSTR)szOID_RSA_DES_EDE3_CBC;
     } else if (strcmp(name, "AES(128bit)") == 0) {
@@ -257,26 +260,32 @@ bool ChooseAlgorithm(EncryptJob* job, CRYPT_ENCRYPT_MESSAGE_PARA* para)
 bool EncryptSource(EncryptJob* job, const CRYPT_ENCRYPT_MESSAGE_PARA& para, DWORD* blobSize)
 {
     CRYPT_ENCRYPT_MESSAGE_PARA copy = para;
-    const BYTE* content = (const BYTE*)job->source;
-    DWORD contentSize = (DWORD)strlen(job->source);
-    *blobSize = 0;
-    if (!CryptEncryptMessage(&copy, job->certCount, job->certs, content, contentSize, NULL, blobSize)) {
-        ShowLastErrorText();
-        ShowMessage(TEXT_ENCRYPTION_FAILED);
-        return false;
-    }
-    job->blob = (BYTE*)calloc(*blobSize ? *blobSize : 1, 1);
-    if (job->blob == NULL) {
+    const BYTE* content = (const BYTE*)job->source.get();
+    DWORD contentSize = (DWORD)strlen(job->source.get());
+    // Room for the padded content and, per recipient, at most its certificate's
+    // size (the issuer, serial and encrypted key are parts of it).
+    size_t room = ENVELOPE_ROOM;
+    for (DWORD i = 0; i < job->certs.count(); ++i)
+        room += job->certs.data()[i]->cbCertEncoded;
+    BYTE* encrypted = NULL;
+    SizeQueryOutcome outcome = QueryIntoNewBuffer(
+        SizeEstimate(contentSize, room),
+        [&](BYTE* out, DWORD* size) {
+            return CryptEncryptMessage(&copy, job->certs.count(), job->certs.data(), content, contentSize,
+                                       out, size);
+        },
+        &encrypted, blobSize);
+    job->blob.Reset(encrypted);
+    if (outcome == QUERY_DONE)
+        return true;
+    if (outcome == QUERY_NO_MEMORY) {
         ShowMessage(TEXT_OUT_OF_MEMORY);
         return false;
     }
-    if (!CryptEncryptMessage(&copy, job->certCount, job->certs, content, contentSize, job->blob, blobSize)) {
-        if (DebugEnabled())
-            ShowLastErrorText();
-        ShowMessage(TEXT_ENCRYPTION_FAILED);
-        return false;
-    }
-    return true;
+    if (outcome == QUERY_FAILED || DebugEnabled())
+        ShowLastErrorText();
+    ShowMessage(TEXT_ENCRYPTION_FAILED);
+    return false;
 }
 
 }  // namespace
@@ -285,35 +294,39 @@ int EncryptMessage(HWND window, LPARAM, SmimeResult* result)
 {
     EncryptJob job;
     job.window = window;
-    job.source = g_host.CompGetSource(window);
-    if (job.source == NULL) {
+    job.source.Reset(g_host.CompGetSource(window));
+    if (job.source.get() == NULL) {
         ShowMessage(TEXT_NO_SOURCE);
         return 0;
     }
     // Only the headers are kept; the body is replaced by the enveloped data.
-    if (!ParseHeaders(&job.part, job.source)) {
+    if (!ParseHeaders(&job.part, job.source.get())) {
         ShowMessage(TEXT_OUT_OF_MEMORY);
         return 0;
     }
 
-    std::string recipients;
-    if (!ReadRecipientHeaders(window, &recipients))
+    HeapBuffer<char> recipients((char*)calloc(RECIPIENT_HEADERS_SIZE, 1));
+    if (recipients.get() == NULL) {
+        ShowMessage(TEXT_OUT_OF_MEMORY);
         return 0;
-    if (recipients.empty()) {
+    }
+    if (!ReadRecipientHeaders(window, recipients.get(), RECIPIENT_HEADERS_SIZE))
+        return 0;
+    if (recipients.get()[0] == '\0') {
         ShowMissingRecipient("");
         return 0;
     }
-    recipients.erase(recipients.size() - 1);  // the trailing comma
+    recipients.get()[strlen(recipients.get()) - 1] = '\0';  // the trailing comma
 
     // The bare addresses never take more room than the values they come from.
-    job.addresses = (char*)calloc(recipients.size() + 1, 1);
-    job.scratch = (SmimeResult*)calloc(1, sizeof(SmimeResult));
-    if (job.addresses == NULL || job.scratch == NULL) {
+    job.addresses.Reset((char*)calloc(strlen(recipients.get()) + 1, 1));
+    job.scratch.Reset((SmimeResult*)calloc(1, sizeof(SmimeResult)));
+    if (job.addresses.get() == NULL || job.scratch.get() == NULL) {
         ShowMessage(TEXT_OUT_OF_MEMORY);
         return 0;
     }
     int count = 0;
-    CollectAddresses(&recipients[0], job.addresses, &count);
+    CollectAddresses(recipients.get(), job.addresses.get(), &count);
     if (count == 0) {  // only empty groups such as "undisclosed-recipients:;"
         ShowMissingRecipient("");
         return 0;
@@ -324,7 +337,7 @@ int EncryptMessage(HWND window, LPARAM, SmimeResult* result)
     }
 
     if (!OpenStores(&job) || !AddOwnCertificate(&job, result) ||
-        !AddRecipientCertificates(&job, job.addresses, result))
+        !AddRecipientCertificates(&job, job.addresses.get(), result))
         return 0;
 
     CRYPT_ENCRYPT_MESSAGE_PARA para;
@@ -337,8 +350,7 @@ int EncryptMessage(HWND window, LPARAM, SmimeResult* result)
     DWORD blobSize = 0;
     if (!EncryptSource(&job, para, &blobSize))
         return 0;
-    char* text = BuildPkcs7MimeText(&job.part, kEnvelopedType, job.blob, blobSize);
-    job.blob = NULL;
+    char* text = BuildPkcs7MimeText(&job.part, kEnvelopedType, job.blob.Take(), blobSize);
     if (text == NULL || !ReplaceComposerText(window, text))
         return 0;
     result->flags |= SR_ENCRYPTED;

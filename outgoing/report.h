@@ -1,7 +1,8 @@
 // The reports of the outgoing commands.
 #pragma once
 
-#include <string>
+#include <initializer_list>
 
-// A report of any length in the ordinary message box.
-void ShowReport(const std::string& text);
+// The pieces joined into one report of any length, in the ordinary message
+// box. When no memory can be had for it, the out-of-memory message instead.
+void ShowReport(std::initializer_list<const char*> pieces);

@@ -6,10 +6,11 @@
 
 #include <memory>
 #include <random>
-#include <string>
 
+#include "common/guards.h"
 #include "common/host_api.h"
 #include "common/messages.h"
+#include "common/text.h"
 #include "mime/header_fields.h"
 #include "mime/mime_part.h"
 #include "mime/transport_encoding.h"
@@ -74,21 +75,6 @@ const char* MicalgName(const char* oid)
     return "sha1";
 }
 
-struct HeaderBuffers {
-    char* type;
-    char* disposition;
-    char* encoding;
-    HeaderBuffers() : type((char*)calloc(MIME_LINE_SIZE, 1)), disposition((char*)calloc(MIME_LINE_SIZE, 1)),
-                      encoding((char*)calloc(MIME_LINE_SIZE, 1)) {}
-    ~HeaderBuffers()
-    {
-        free(type);
-        free(disposition);
-        free(encoding);
-    }
-    bool ok() const { return type != NULL && disposition != NULL && encoding != NULL; }
-};
-
 size_t JoinedLength(const char* const* pieces, size_t count)
 {
     size_t length = 0;
@@ -143,8 +129,10 @@ char* BuildSignedFirstPart(const char* source)
 {
     // Values keep their continuation lines and line end; a value longer than a
     // single header line is not cut, so the part never loses a line end.
-    HeaderBuffers values;
-    if (!values.ok())
+    HeapBuffer<char> type((char*)calloc(MIME_LINE_SIZE, 1));
+    HeapBuffer<char> disposition((char*)calloc(MIME_LINE_SIZE, 1));
+    HeapBuffer<char> encoding((char*)calloc(MIME_LINE_SIZE, 1));
+    if (type.get() == NULL || disposition.get() == NULL || encoding.get() == NULL)
         return NULL;
     MimePart part;
     const char* position = source;
@@ -155,19 +143,19 @@ char* BuildSignedFirstPart(const char* source)
     static const char* const kContentFields[] = {"Content-Type", "Content-Transfer-Encoding", "Content-Disposition"};
     for (const char* name : kContentFields)
         KeepLastHeaderField(&part, name);
-    part.GetHeader("Content-Type", values.type, MIME_LINE_SIZE);
-    part.GetHeader("Content-Transfer-Encoding", values.encoding, MIME_LINE_SIZE);
-    part.GetHeader("Content-Disposition", values.disposition, MIME_LINE_SIZE);
+    part.GetHeader("Content-Type", type.get(), MIME_LINE_SIZE);
+    part.GetHeader("Content-Transfer-Encoding", encoding.get(), MIME_LINE_SIZE);
+    part.GetHeader("Content-Disposition", disposition.get(), MIME_LINE_SIZE);
 
     part.headers.Clear();
     if (part.headers.Append("\r\n") == NULL)
         return NULL;
-    if (values.type[0] != '\0')
-        part.SetHeader("Content-Type", values.type);
-    if (values.disposition[0] != '\0')
-        part.SetHeader("Content-Disposition", values.disposition);
-    if (values.encoding[0] != '\0')
-        part.SetHeader("Content-Transfer-Encoding", values.encoding);
+    if (type.get()[0] != '\0')
+        part.SetHeader("Content-Type", type.get());
+    if (disposition.get()[0] != '\0')
+        part.SetHeader("Content-Disposition", disposition.get());
+    if (encoding.get()[0] != '\0')
+        part.SetHeader("Content-Transfer-Encoding", encoding.get());
     // What is signed must be what arrives: nothing a relay would change.
     if (!EncodeForTransport(&part))
         return NULL;
@@ -187,9 +175,12 @@ MimePart* BuildSignedOuterPart(const char* source, const char* kind, const char*
     KeepLastHeaderField(part, "Content-Transfer-Encoding");
     EnsureMimeVersion(part);
     if (strcmp(kind, "DSIG") == 0) {
-        std::string type = std::string("multipart/signed; protocol=\"application/x-pkcs7-signature\"; micalg=") +
-                           MicalgName(g_settings.signHashOID) + "; boundary=\"" + boundary + "\"\r\n";
-        part->SetHeader("Content-Type", type.c_str());
+        char type[HEADER_VALUE_SIZE] = "";
+        const char* const pieces[] = {"multipart/signed; protocol=\"application/x-pkcs7-signature\"; micalg=",
+                                      MicalgName(g_settings.signHashOID), "; boundary=\"", boundary, "\"\r\n"};
+        for (const char* piece : pieces)
+            AppendText(type, sizeof type, piece);
+        part->SetHeader("Content-Type", type);
         part->SetHeader("Content-Transfer-Encoding", "7bit\r\n");
     }
     return part;
@@ -197,49 +188,38 @@ MimePart* BuildSignedOuterPart(const char* source, const char* kind, const char*
 
 int SignDetached(HWND window, LPARAM, SmimeResult* result)
 {
-    LPSTR source = g_host.CompGetSource(window);
-    if (source == NULL) {
+    // Declared first, released last: the source goes back to the host before "MY" closes.
+    Signer signer;
+    HostText source(g_host.CompGetSource(window));
+    if (source.get() == NULL) {
         ShowMessage(TEXT_NO_SOURCE);
         return 0;
     }
-    int done = 0;
-    Signer signer;
-    std::unique_ptr<MimePart> outer;
-    char* firstPart = NULL;
-    BYTE* blob = NULL;
-    char* base64 = NULL;
-    char boundary[BOUNDARY_SIZE];
-    DWORD blobSize = 0;
-
     if (!OpenSigner(window, result, &signer))
-        goto end;
+        return 0;
+    char boundary[BOUNDARY_SIZE];
     MakeBoundary(boundary);
-    outer.reset(BuildSignedOuterPart(source, "DSIG", boundary));
+    std::unique_ptr<MimePart> outer(BuildSignedOuterPart(source.get(), "DSIG", boundary));
     if (!outer)
-        goto end;
-    firstPart = BuildSignedFirstPart(source);
-    if (firstPart == NULL)
-        goto end;
+        return 0;
+    HeapBuffer<char> firstPart(BuildSignedFirstPart(source.get()));
+    if (firstPart.get() == NULL)
+        return 0;
 
-    if (!SignContent(signer.cert, TRUE, (const BYTE*)firstPart, (DWORD)strlen(firstPart), &blob, &blobSize))
-        goto end;
-    base64 = EncodeBlob(blob, blobSize);
-    if (base64 == NULL)
-        goto end;
-    {
-        char* text = AssembleSignedMessage(*outer, boundary, firstPart, base64);
-        firstPart = NULL;
-        outer.reset();
-        if (!ReplaceComposerText(window, text))
-            goto end;
-    }
+    BYTE* signedBlob = NULL;
+    DWORD blobSize = 0;
+    if (!SignContent(signer.cert.get(), TRUE, (const BYTE*)firstPart.get(), (DWORD)strlen(firstPart.get()),
+                     &signedBlob, &blobSize))
+        return 0;
+    HeapBuffer<BYTE> blob(signedBlob);
+    HeapBuffer<char> base64(EncodeBlob(blob.get(), blobSize));
+    if (base64.get() == NULL)
+        return 0;
+    // The first part is taken over by the assembly.
+    char* text = AssembleSignedMessage(*outer, boundary, firstPart.Take(), base64.get());
+    outer.reset();
+    if (!ReplaceComposerText(window, text))
+        return 0;
     result->flags |= SR_SIGNED;
-    done = 1;
-
-end:
-    free(base64);
-    free(blob);
-    free(firstPart);
-    g_host.Free(source);
-    return done;
+    return 1;
 }

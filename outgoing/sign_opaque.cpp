@@ -2,6 +2,7 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "common/guards.h"
 #include "common/host_api.h"
 #include "common/messages.h"
 #include "mime/header_fields.h"
@@ -19,53 +20,40 @@ const char kSignedDataType[] = "application/x-pkcs7-mime;\n name=\"smime.p7m\";\
 
 int SignOpaque(HWND window, LPARAM, SmimeResult* result)
 {
-    LPSTR source = g_host.CompGetSource(window);
-    if (source == NULL) {
+    // Declared first, released last: the source goes back to the host before "MY" closes.
+    Signer signer;
+    MimePart part;
+    HostText source(g_host.CompGetSource(window));
+    if (source.get() == NULL) {
         ShowMessage(TEXT_NO_SOURCE);
         return 0;
     }
-    int done = 0;
-    MimePart part;
-    Signer signer;
-    BYTE* blob = NULL;
-    DWORD blobSize = 0;
-    char* text = NULL;
-    char* withoutBcc = NULL;
-    bool hasBcc = false;
-
     // Only the headers are kept; the body is replaced by the signed data.
-    if (!ParseHeaders(&part, source)) {
+    if (!ParseHeaders(&part, source.get())) {
         ShowMessage(TEXT_OUT_OF_MEMORY);
-        goto end;
+        return 0;
     }
-
     if (!OpenSigner(window, result, &signer))
-        goto end;
+        return 0;
     // The source as the host gave it is what gets signed, but for Bcc: every
     // recipient can read the signed content, so it must not name the hidden
     // ones. The composer keeps its Bcc for the host to send by.
-    withoutBcc = CopyWithoutHeaderField(source, "Bcc", &hasBcc);
-    if (hasBcc && withoutBcc == NULL) {
+    bool hasBcc = false;
+    HeapBuffer<char> withoutBcc(CopyWithoutHeaderField(source.get(), "Bcc", &hasBcc));
+    if (hasBcc && withoutBcc.get() == NULL) {
         ShowMessage(TEXT_OUT_OF_MEMORY);
-        goto end;
+        return 0;
     }
-    {
-        const char* content = hasBcc ? withoutBcc : source;
-        if (!SignContent(signer.cert, FALSE, (const BYTE*)content, (DWORD)strlen(content), &blob, &blobSize))
-            goto end;
-    }
-    free(withoutBcc);
-    withoutBcc = NULL;
-    text = BuildPkcs7MimeText(&part, kSignedDataType, blob, blobSize);
-    blob = NULL;
+    const char* content = hasBcc ? withoutBcc.get() : source.get();
+    BYTE* blob = NULL;
+    DWORD blobSize = 0;
+    if (!SignContent(signer.cert.get(), FALSE, (const BYTE*)content, (DWORD)strlen(content), &blob, &blobSize))
+        return 0;
+    withoutBcc.Release();
+    // The blob is taken over by the text builder.
+    char* text = BuildPkcs7MimeText(&part, kSignedDataType, blob, blobSize);
     if (text == NULL || !ReplaceComposerText(window, text))
-        goto end;
+        return 0;
     result->flags |= SR_SIGNED;
-    done = 1;
-
-end:
-    free(withoutBcc);
-    free(blob);
-    g_host.Free(source);
-    return done;
+    return 1;
 }

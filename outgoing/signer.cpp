@@ -1,49 +1,34 @@
 // The signer's certificate and the signing call.
 #include "outgoing/signer.h"
 
-#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
-
-#include <string>
 
 #include "certs/cert_select.h"
 #include "common/encoding.h"
 #include "common/messages.h"
+#include "common/size_query.h"
 #include "mime/address.h"
 #include "outgoing/composer.h"
 #include "outgoing/report.h"
 #include "settings/settings.h"
 
+// Beyond the certificate: the signature (up to a 4096-bit key), the signed
+// attributes and the structure around them.
+enum { SIGNATURE_ROOM = 4096 };
+
 // The sizes the native 32-bit structures have; other builds carry wider pointers.
 static_assert(sizeof(void*) != 4 || sizeof(CRYPT_SIGN_MESSAGE_PARA) == 68, "sign parameters");
 
-void CloseStoreChecked(HCERTSTORE store)
-{
-    if (store == NULL)
-        return;
-    BOOL closed = CertCloseStore(store, CERT_CLOSE_STORE_CHECK_FLAG);
-    if (closed != TRUE)
-        printf(TEXT_CLOSE_STORE_RESULT, closed);
-}
-
-Signer::~Signer()
-{
-    if (cert != NULL)
-        CertFreeCertificateContext(cert);
-    CloseStoreChecked(store);
-}
-
 bool OpenSigner(HWND window, SmimeResult* result, Signer* signer)
 {
-    signer->store = CertOpenSystemStoreA(0, "MY");
-    if (signer->store == NULL) {
+    if (!signer->store.OpenSystem("MY")) {
         ShowMessage(TEXT_STORE_NOT_OPENED);
         return false;
     }
     if (g_settings.signCert[0] != '\0') {
-        signer->cert = FindCertBySubject(signer->store, g_settings.signCert, CERT_DIGITAL_SIGNATURE_KEY_USAGE,
-                                         PREFER_PRIVATE_KEY);
+        signer->cert.Reset(FindCertBySubject(signer->store.get(), g_settings.signCert,
+                                             CERT_DIGITAL_SIGNATURE_KEY_USAGE, PREFER_PRIVATE_KEY));
     } else {
         char* from = ReadAddressHeader(window, "From", TEXT_SENDER_HEADER_TOO_LONG);
         if (from == NULL)
@@ -51,19 +36,20 @@ bool OpenSigner(HWND window, SmimeResult* result, Signer* signer)
         char address[ADDRESS_SIZE];
         ExtractAddress(address, from);
         free(from);
-        signer->cert = FindCertByEmail(signer->store, address, CERT_DIGITAL_SIGNATURE_KEY_USAGE, PREFER_PRIVATE_KEY);
+        signer->cert.Reset(FindCertByEmail(signer->store.get(), address, CERT_DIGITAL_SIGNATURE_KEY_USAGE,
+                                           PREFER_PRIVATE_KEY));
     }
-    if (signer->cert == NULL) {
+    if (signer->cert.get() == NULL) {
         ShowMessage(TEXT_NO_OWN_CERT);
         return false;
     }
     char subject[SUBJECT_SIZE];
-    if (GetSubjectString(signer->cert, subject) < 2) {
+    if (GetSubjectString(signer->cert.get(), subject) < 2) {
         ShowMessage(TEXT_NO_SUBJECT);
         return false;
     }
     if (DebugEnabled())
-        ShowReport(std::string(TEXT_SIGNER) + "\n" + subject);
+        ShowReport({TEXT_SIGNER, "\n", subject});
     SET_RESULT_TEXT(result->signerName, subject);
     return true;
 }
@@ -82,26 +68,23 @@ bool SignContent(PCCERT_CONTEXT cert, BOOL detached, const BYTE* data, DWORD siz
 
     const BYTE* parts[1] = {data};
     DWORD partSizes[1] = {size};
-    *blob = NULL;
-    *blobSize = 0;
-    if (!CryptSignMessage(&para, detached, 1, parts, partSizes, NULL, blobSize)) {
-        if (DebugEnabled())
-            ShowLastErrorText();
-        ShowMessage(TEXT_SIGN_SIZE_FAILED);
-        return false;
-    }
-    *blob = (BYTE*)malloc(*blobSize ? *blobSize : 1);
-    if (*blob == NULL) {
+    // Room for the content (unless detached), the certificate, the signature
+    // and its attributes: one call usually does the work.
+    DWORD estimate = SizeEstimate(detached ? 0 : size, cert->cbCertEncoded + SIGNATURE_ROOM);
+    SizeQueryOutcome outcome = QueryIntoNewBuffer(
+        estimate,
+        [&](BYTE* out, DWORD* outSize) {
+            return CryptSignMessage(&para, detached, 1, parts, partSizes, out, outSize);
+        },
+        blob, blobSize);
+    if (outcome == QUERY_DONE)
+        return true;
+    if (outcome == QUERY_NO_MEMORY) {
         ShowMessage(TEXT_SIGN_ALLOCATION_FAILED);
         return false;
     }
-    if (!CryptSignMessage(&para, detached, 1, parts, partSizes, *blob, blobSize)) {
-        if (DebugEnabled())
-            ShowLastErrorText();
-        ShowMessage(TEXT_SIGN_FAILED);
-        free(*blob);
-        *blob = NULL;
-        return false;
-    }
-    return true;
+    if (DebugEnabled())
+        ShowLastErrorText();
+    ShowMessage(outcome == QUERY_FAILED ? TEXT_SIGN_SIZE_FAILED : TEXT_SIGN_FAILED);
+    return false;
 }

@@ -4,16 +4,14 @@
 #include <windows.h>
 #include <wincrypt.h>
 
+#include "common/guards.h"
 #include "common/smime_result.h"
 
-// Closes a store with the check flag; a complaint goes to standard output.
-void CloseStoreChecked(HCERTSTORE store);
-
-// The signer's store and certificate, owned for one signing operation.
+// The signer's store and certificate for one signing operation. The
+// certificate is released before the store is closed.
 struct Signer {
-    HCERTSTORE store = NULL;
-    PCCERT_CONTEXT cert = NULL;
-    ~Signer();
+    StoreHandle store{CLOSE_ON_STDOUT};
+    CertContext cert;
 };
 
 // Opens "MY", finds the signing certificate (signCert, else the From address),
@@ -22,6 +20,7 @@ struct Signer {
 bool OpenSigner(HWND window, SmimeResult* result, Signer* signer);
 
 // Signs data with the signer's certificate (detached or wrapping the data).
-// On success *blob is a new buffer (free()); failures show their messages.
+// On success *blob is a new buffer (free(); the caller owns it); failures
+// show their messages.
 bool SignContent(PCCERT_CONTEXT cert, BOOL detached, const BYTE* data, DWORD size, BYTE** blob,
                  DWORD* blobSize);

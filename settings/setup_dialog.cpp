@@ -7,6 +7,7 @@
 #include <wincrypt.h>
 
 #include "certs/cert_select.h"
+#include "common/guards.h"
 #include "common/messages.h"
 #include "common/module.h"
 #include "resources/resource.h"
@@ -67,13 +68,13 @@ void SelectExactItem(HWND dialog, int list, const char* text)
 // when the store cannot be opened.
 bool FillCertificateList(HWND dialog, int list, BYTE usage, const char* stored)
 {
-    HCERTSTORE store = CertOpenSystemStoreA(0, "MY");
-    if (store == NULL) {
+    StoreHandle store;  // a failed close is not reported here
+    if (!store.OpenSystem("MY")) {
         ShowMessage(TEXT_STORE_NOT_OPENED);
         return false;
     }
-    PCCERT_CONTEXT cert = NULL;
-    while ((cert = CertEnumCertificatesInStore(store, cert)) != NULL) {
+    PCCERT_CONTEXT cert = NULL;  // the enumeration releases each context it passes
+    while ((cert = CertEnumCertificatesInStore(store.get(), cert)) != NULL) {
         if (!CertHasKeyUsage(usage, cert))
             continue;
         char subject[SUBJECT_SIZE];
@@ -81,8 +82,6 @@ bool FillCertificateList(HWND dialog, int list, BYTE usage, const char* stored)
             ListMessage(dialog, list, CB_ADDSTRING, 0, subject);
     }
     SelectExactItem(dialog, list, stored[0] != '\0' ? stored : TEXT_FROM_ITEM);
-    CertFreeCertificateContext(cert);
-    CertCloseStore(store, CERT_CLOSE_STORE_CHECK_FLAG);
     return true;
 }
 

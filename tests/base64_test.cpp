@@ -7,12 +7,11 @@
 #include <vector>
 
 #include <gtest/gtest.h>
-#include <zplatform.h>
 
 #include "host/entry.h"
 #include "mime/base64.h"
 #include "settings/settings.h"
-#include "zhost/zhost.h"
+#include "support/box_recorder.h"
 
 namespace {
 
@@ -51,17 +50,6 @@ std::string Sample(size_t size)
     return bytes;
 }
 
-struct Box {
-    std::string text, caption;
-    UINT type;
-};
-
-int RecordBox(void* context, HWND, LPCSTR text, LPCSTR caption, UINT type)
-{
-    static_cast<std::vector<Box>*>(context)->push_back({text, caption, type});
-    return IDOK;
-}
-
 // Captures message boxes with the given debug setting for the test's duration.
 class Base64DebugTest : public ::testing::Test {
 protected:
@@ -69,16 +57,11 @@ protected:
     {
         memcpy(saved_, g_settings.debug, sizeof saved_);
         SetBase64ForeignCharacterHook(ReportForeignBase64Character);  // as the plug-in's load does
-        ZPlatformSetMessageBoxHandler(RecordBox, &boxes_);
     }
-    void TearDown() override
-    {
-        memcpy(g_settings.debug, saved_, sizeof saved_);
-        InstallUiDriver();
-    }
+    void TearDown() override { memcpy(g_settings.debug, saved_, sizeof saved_); }
     void SetDebug(const char* value) { strcpy(g_settings.debug, value); }
 
-    std::vector<Box> boxes_;
+    BoxRecorder recorder_;
     char saved_[SETTING_SIZE];
 };
 
@@ -153,15 +136,15 @@ TEST_F(Base64DebugTest, ForeignCharactersAreSkippedAndAllButBlanksReported)
     // A blank at a line end, as some transports add, costs nothing and says nothing.
     EXPECT_EQ(Decode("TWFu \r\nTWFu\t\r\n"), "ManMan");
     EXPECT_EQ(Decode("TW Fu"), "Man");
-    EXPECT_TRUE(boxes_.empty());
+    EXPECT_TRUE(recorder_.boxes().empty());
 
     EXPECT_EQ(Decode("\x80" "TW-Fu!"), "Man");
-    ASSERT_EQ(boxes_.size(), 3u);
-    EXPECT_EQ(boxes_[0].caption, "Error");
-    EXPECT_EQ(boxes_[0].type, (UINT)MB_OK);
-    EXPECT_EQ(boxes_[0].text, "不正な文字[0xffffff80] (\x80)を検出しました");
-    EXPECT_EQ(boxes_[1].text, "不正な文字[0x2d] (-)を検出しました");
-    EXPECT_EQ(boxes_[2].text, "不正な文字[0x21] (!)を検出しました");
+    ASSERT_EQ(recorder_.boxes().size(), 3u);
+    EXPECT_EQ(recorder_.boxes()[0].caption, "Error");
+    EXPECT_EQ(recorder_.boxes()[0].type, (UINT)MB_OK);
+    EXPECT_EQ(recorder_.boxes()[0].text, "不正な文字[0xffffff80] (\x80)を検出しました");
+    EXPECT_EQ(recorder_.boxes()[1].text, "不正な文字[0x2d] (-)を検出しました");
+    EXPECT_EQ(recorder_.boxes()[2].text, "不正な文字[0x21] (!)を検出しました");
 }
 
 TEST_F(Base64DebugTest, NoReportUnlessDebugIsExactlyYes)
@@ -170,7 +153,7 @@ TEST_F(Base64DebugTest, NoReportUnlessDebugIsExactlyYes)
         SetDebug(value);
         EXPECT_EQ(Decode("TW-Fu"), "Man");
     }
-    EXPECT_TRUE(boxes_.empty());
+    EXPECT_TRUE(recorder_.boxes().empty());
 }
 
 TEST(Base64Test, CharacterValues)

@@ -5,23 +5,12 @@
 #include <vector>
 
 #include <gtest/gtest.h>
-#include <zplatform.h>
 
 #include "incoming/classify.h"
+#include "support/box_recorder.h"
 #include "support/test_support.h"
 
 namespace {
-
-struct Box {
-    std::string text, caption;
-    UINT type;
-};
-
-int RecordBox(void* context, HWND, LPCSTR text, LPCSTR caption, UINT type)
-{
-    static_cast<std::vector<Box>*>(context)->push_back({text, caption, type});
-    return IDOK;
-}
 
 std::string Message(const std::string& headers)
 {
@@ -33,12 +22,9 @@ const char kBase64[] = "Content-Transfer-Encoding: base64\r\n";
 
 class ClassifyTest : public ::testing::Test {
 protected:
-    void SetUp() override { ZPlatformSetMessageBoxHandler(RecordBox, &boxes_); }
-    void TearDown() override { InstallUiDriver(); }
-
     int Classify(const std::string& headers) { return ClassifySmimeMessage(Message(headers).c_str()); }
 
-    std::vector<Box> boxes_;
+    BoxRecorder recorder_;
 };
 
 }  // namespace
@@ -69,7 +55,7 @@ TEST_F(ClassifyTest, Pkcs7MimeKinds)
     EXPECT_EQ(Classify(std::string("Content-Transfer-Encoding: BASE64\r\n") +
                        "Content-Type: application/pkcs7-mime; smime-type=signed-data\r\n"),
               SMIME_SIGNED_DATA);
-    EXPECT_TRUE(boxes_.empty());
+    EXPECT_TRUE(recorder_.boxes().empty());
 }
 
 TEST_F(ClassifyTest, MultipartSigned)
@@ -86,7 +72,7 @@ TEST_F(ClassifyTest, MultipartSigned)
               SMIME_NONE);
     EXPECT_EQ(Classify("Content-Type: Multipart/Signed; protocol=\"application/pkcs7-signature\"\r\n"),
               SMIME_MULTIPART_SIGNED);
-    EXPECT_TRUE(boxes_.empty());
+    EXPECT_TRUE(recorder_.boxes().empty());
 }
 
 TEST_F(ClassifyTest, PlainMessagesAndNothing)
@@ -100,7 +86,7 @@ TEST_F(ClassifyTest, PlainMessagesAndNothing)
                        "Content-Type: application/pkcs7-mime; smime-type=enveloped-data\r\n" +
                        std::string(kBase64)),
               SMIME_NONE);
-    EXPECT_TRUE(boxes_.empty());
+    EXPECT_TRUE(recorder_.boxes().empty());
 }
 
 TEST_F(ClassifyTest, OtherTransferEncodingsShowTheNotice)
@@ -112,20 +98,20 @@ TEST_F(ClassifyTest, OtherTransferEncodingsShowTheNotice)
     EXPECT_EQ(Classify("Content-Type: application/pkcs7-mime\r\nContent-Transfer-Encoding: \r\n"
                        " quoted-printable  \r\n\t(old client)\r\n"),
               SMIME_NONE);
-    ASSERT_EQ(boxes_.size(), 3u);
+    ASSERT_EQ(recorder_.boxes().size(), 3u);
     // The value as one line, without its line end, folds or doubled blanks.
     const char* prefix = "!!!!!!!!!!!!! Zandrel S/MIME Plug-inでは Content-Transfer-Encoding: ";
-    EXPECT_EQ(boxes_[0].text, std::string(prefix) + "7bit をサポートしていません");
-    EXPECT_EQ(boxes_[0].caption, "メッセージ");
-    EXPECT_EQ(boxes_[0].type, (UINT)(MB_TOPMOST | MB_ICONINFORMATION));
-    EXPECT_EQ(boxes_[1].text, std::string(prefix) + "をサポートしていません");
-    EXPECT_EQ(boxes_[2].text, std::string(prefix) + "quoted-printable (old client) をサポートしていません");
+    EXPECT_EQ(recorder_.boxes()[0].text, std::string(prefix) + "7bit をサポートしていません");
+    EXPECT_EQ(recorder_.boxes()[0].caption, "メッセージ");
+    EXPECT_EQ(recorder_.boxes()[0].type, (UINT)(MB_TOPMOST | MB_ICONINFORMATION));
+    EXPECT_EQ(recorder_.boxes()[1].text, std::string(prefix) + "をサポートしていません");
+    EXPECT_EQ(recorder_.boxes()[2].text, std::string(prefix) + "quoted-printable (old client) をサポートしていません");
 
     // A very long value is cut with the notice's buffer.
-    boxes_.clear();
+    recorder_.Clear();
     Classify("Content-Type: application/pkcs7-mime\r\nContent-Transfer-Encoding: " + std::string(3000, 'x') + "\r\n");
-    ASSERT_EQ(boxes_.size(), 1u);
-    EXPECT_EQ(boxes_[0].text.size(), 1023u);
+    ASSERT_EQ(recorder_.boxes().size(), 1u);
+    EXPECT_EQ(recorder_.boxes()[0].text.size(), 1023u);
 }
 
 TEST_F(ClassifyTest, LargeMessageIsClassifiedFromItsHeaders)

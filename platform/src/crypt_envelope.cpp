@@ -2,22 +2,18 @@
 // RSA key transport to recipients named by issuer and serial number; read
 // back also with RSA-OAEP and EC key agreement recipients.
 //
-// The size query performs the real encryption and reports its size; the
-// fill call that follows with the same inputs gets that same blob. Any other
-// call encrypts afresh; for the same inputs the result has exactly the same
-// length (IV, wrapped keys and padded content are all fixed-size).
+// Every call encrypts afresh, a size query too; for the same inputs the
+// result has exactly the same length (IV, wrapped keys and padded content
+// are all fixed-size), so a fill call after a size query fits.
 #include <string.h>
 
 
 #include "crypt_msg_common.h"  // first: OpenSSL before wincrypt
 #include "crypt_internal.h"
-#include "crypt_query_cache.h"
 #include "api_guard.h"
 #include "der_reader.h"
 
 namespace {
-
-const int kEncryptQuery = 1, kDecryptQuery = 2;
 
 struct CmsHolder {
     CMS_ContentInfo* cms = nullptr;
@@ -346,26 +342,13 @@ BOOL WINAPI CryptEncryptMessage(PCRYPT_ENCRYPT_MESSAGE_PARA pEncryptPara, DWORD 
         SetLastError(E_INVALIDARG);
         return FALSE;
     }
-    QueryKey key(kEncryptQuery);
-    key.Add(pEncryptPara->dwMsgEncodingType);
-    key.Add(pEncryptPara->dwInnerContentType);
-    key.AddString(pEncryptPara->ContentEncryptionAlgorithm.pszObjId);
-    key.AddData(pEncryptPara->ContentEncryptionAlgorithm.Parameters.pbData,
-                pEncryptPara->ContentEncryptionAlgorithm.Parameters.cbData);
-    for (DWORD i = 0; i < cRecipientCert; ++i)
-        key.Add(rgpRecipientCert[i]);
-    key.AddData(pbToBeEncrypted, cbToBeEncrypted);
-    // The fill call after a size query returns the very blob measured (same key and IV).
-    QueryResult result;
-    if (!TakeQueryResult(key, pbEncryptedBlob, &result)) {
-        result.data = BuildEnvelopedMessage(pEncryptPara, cRecipientCert, rgpRecipientCert,
-                                            pbToBeEncrypted, cbToBeEncrypted);
-        if (result.data.empty()) {
-            *pcbEncryptedBlob = 0;
-            return FALSE;
-        }
+    Bytes blob = BuildEnvelopedMessage(pEncryptPara, cRecipientCert, rgpRecipientCert, pbToBeEncrypted,
+                                       cbToBeEncrypted);
+    if (blob.empty()) {
+        *pcbEncryptedBlob = 0;
+        return FALSE;
     }
-    return CopyOrRemember(key, &result, pbEncryptedBlob, pcbEncryptedBlob);
+    return CopyToCaller(blob.data(), blob.size(), pbEncryptedBlob, pcbEncryptedBlob);
     API_GUARD_END(FALSE, CRYPT_MEMORY_ERROR)
 }
 
@@ -378,62 +361,31 @@ BOOL WINAPI CryptDecryptMessage(PCRYPT_DECRYPT_MESSAGE_PARA pDecryptPara,
     EnsureCryptoProviders();
     if (ppXchgCert != nullptr)
         *ppXchgCert = nullptr;
-    QueryKey key(kDecryptQuery);
-    if (pDecryptPara != nullptr) {
-        key.Add(pDecryptPara->dwMsgAndCertEncodingType);
-        for (DWORD s = 0; s < pDecryptPara->cCertStore && pDecryptPara->rghCertStore; ++s)
-            key.Add(pDecryptPara->rghCertStore[s]);
+    DWORD error = 0;
+    CmsHolder holder;
+    Bytes content;
+    PCCERT_CONTEXT keyCert = nullptr;
+    if (pDecryptPara == nullptr || !IsPkcs7Encoding(pDecryptPara->dwMsgAndCertEncodingType) ||
+        (pbEncryptedBlob == nullptr && cbEncryptedBlob > 0)) {
+        error = E_INVALIDARG;
+    } else if ((holder.cms = ParseContentInfo(pbEncryptedBlob, cbEncryptedBlob)) == nullptr) {
+        error = GetLastError();
+    } else if (CmsMessageType(holder.cms) != CMSG_ENVELOPED) {
+        error = CRYPT_E_UNEXPECTED_MSG_TYPE;
+    } else {
+        keyCert = DecryptWithStores(holder.cms, pbEncryptedBlob, cbEncryptedBlob, pDecryptPara, &content, &error);
     }
-    key.AddData(pbEncryptedBlob, cbEncryptedBlob);
-    QueryResult result;
-    if (!TakeQueryResult(key, pbDecrypted, &result)) {
-        DWORD error = 0;
-        CmsHolder holder;
-        if (pDecryptPara == nullptr || !IsPkcs7Encoding(pDecryptPara->dwMsgAndCertEncodingType) ||
-            (pbEncryptedBlob == nullptr && cbEncryptedBlob > 0)) {
-            error = E_INVALIDARG;
-        } else if ((holder.cms = ParseContentInfo(pbEncryptedBlob, cbEncryptedBlob)) == nullptr) {
-            error = GetLastError();
-        } else if (CmsMessageType(holder.cms) != CMSG_ENVELOPED) {
-            error = CRYPT_E_UNEXPECTED_MSG_TYPE;
-        } else {
-            result.cert = DecryptWithStores(holder.cms, pbEncryptedBlob, cbEncryptedBlob, pDecryptPara,
-                                            &result.data, &error);
-        }
-        if (result.cert == nullptr) {
-            if (pcbDecrypted != nullptr)
-                *pcbDecrypted = 0;
-            SetLastError(error);
-            return FALSE;
-        }
+    // The parsed object goes before the content is copied out: a large
+    // message then stands in memory once less.
+    CMS_ContentInfo_free(holder.cms);
+    holder.cms = nullptr;
+    if (keyCert == nullptr) {
+        if (pcbDecrypted != nullptr)
+            *pcbDecrypted = 0;
+        SetLastError(error);
+        return FALSE;
     }
-    if (pcbDecrypted != nullptr) {
-        bool consumed = pbDecrypted != nullptr && *pcbDecrypted >= result.data.size();
-        BOOL copied = CopyToCaller(result.data.data(), result.data.size(), pbDecrypted, pcbDecrypted);
-        if (!consumed && result.data.size() <= 0xFFFFFFFFu) {
-            // A size query (or a buffer found too small): the caller comes back for the content.
-            DWORD error = GetLastError();
-            if (ppXchgCert != nullptr)
-                *ppXchgCert = CertDuplicateCertificateContext(result.cert);
-            RememberQueryResult(key, &result);
-            if (!copied && ppXchgCert != nullptr) {
-                CertFreeCertificateContext(*ppXchgCert);
-                *ppXchgCert = nullptr;
-            }
-            SetLastError(error);
-            return copied;
-        }
-        if (!copied) {
-            ReleaseQueryResult(&result);
-            return FALSE;
-        }
-    }
-    if (ppXchgCert != nullptr) {
-        *ppXchgCert = result.cert;
-        result.cert = nullptr;
-    }
-    ReleaseQueryResult(&result);
-    return TRUE;
+    return HandOutContentAndCert(content, keyCert, pbDecrypted, pcbDecrypted, ppXchgCert);
     API_GUARD_END(FALSE, CRYPT_MEMORY_ERROR)
 }
 

@@ -61,6 +61,22 @@ BOOL CopyToCaller(const void* data, size_t size, void* out, DWORD* outSize)
     return TRUE;
 }
 
+BOOL HandOutContentAndCert(const Bytes& content, PCCERT_CONTEXT cert, BYTE* out, DWORD* outSize,
+                           PCCERT_CONTEXT* certOut)
+{
+    if (outSize != nullptr && !CopyToCaller(content.data(), content.size(), out, outSize)) {
+        DWORD error = GetLastError();
+        CertFreeCertificateContext(cert);
+        SetLastError(error);
+        return FALSE;
+    }
+    if (certOut != nullptr)
+        *certOut = cert;
+    else
+        CertFreeCertificateContext(cert);
+    return TRUE;
+}
+
 namespace {
 
 DWORD Asn1ErrorFromOpenSsl()

@@ -33,6 +33,13 @@ using Bytes = std::vector<uint8_t>;
 // too-small buffer fail with ERROR_MORE_DATA and the needed size; else copy.
 BOOL CopyToCaller(const void* data, size_t size, void* out, DWORD* outSize);
 
+// The end of a call that returns content and a certificate (decryption,
+// verification): the content by the size-query pattern when outSize is not
+// null, then the certificate to certOut (or released). A content that does not
+// fit fails with ERROR_MORE_DATA and hands out no certificate.
+BOOL HandOutContentAndCert(const Bytes& content, PCCERT_CONTEXT cert, BYTE* out, DWORD* outSize,
+                           PCCERT_CONTEXT* certOut);
+
 // Parses a DER/BER ContentInfo. On failure returns null and sets the last
 // error to the CRYPT_E_ASN1_* code Windows gives for such input.
 CMS_ContentInfo* ParseContentInfo(const uint8_t* data, size_t size);

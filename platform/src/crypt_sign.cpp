@@ -7,7 +7,6 @@
 
 #include "crypt_msg_common.h"  // first: OpenSSL before wincrypt
 #include "crypt_internal.h"
-#include "crypt_query_cache.h"
 #include "api_guard.h"
 
 namespace {
@@ -76,18 +75,6 @@ bool AddAuthAttributes(CMS_SignerInfo* signer, DWORD count, const CRYPT_ATTRIBUT
             return false;
     }
     return true;
-}
-
-const int kSignQuery = 3;
-
-void AddAttributesToKey(QueryKey* key, DWORD count, const CRYPT_ATTRIBUTE* attributes)
-{
-    key->Add(count);
-    for (DWORD i = 0; i < count && attributes != nullptr; ++i) {
-        key->AddString(attributes[i].pszObjId);
-        for (DWORD v = 0; v < attributes[i].cValue && attributes[i].rgValue; ++v)
-            key->AddData(attributes[i].rgValue[v].pbData, attributes[i].rgValue[v].cbData);
-    }
 }
 
 // Builds the whole signed message; sets the last error and returns empty on failure.
@@ -189,21 +176,7 @@ BOOL WINAPI CryptSignMessage(PCRYPT_SIGN_MESSAGE_PARA pSignPara, BOOL fDetachedS
         SetLastError(E_INVALIDARG);
         return FALSE;
     }
-    QueryKey key(kSignQuery);
-    key.Add(pSignPara->dwMsgEncodingType);
-    key.Add(pSignPara->pSigningCert);
-    key.AddString(pSignPara->HashAlgorithm.pszObjId);
-    key.AddData(pSignPara->HashAlgorithm.Parameters.pbData,
-                pSignPara->HashAlgorithm.Parameters.cbData);
-    for (DWORD i = 0; i < pSignPara->cMsgCert && pSignPara->rgpMsgCert; ++i)
-        key.Add(pSignPara->rgpMsgCert[i]);
-    AddAttributesToKey(&key, pSignPara->cAuthAttr, pSignPara->rgAuthAttr);
-    AddAttributesToKey(&key, pSignPara->cUnauthAttr, pSignPara->rgUnauthAttr);
-    key.Add(fDetachedSignature != FALSE);
-    for (DWORD i = 0; i < cToBeSigned && rgpbToBeSigned && rgcbToBeSigned; ++i)
-        key.AddData(rgpbToBeSigned[i], rgcbToBeSigned[i]);
-    QueryResult result;
-    if (!TakeQueryResult(key, pbSignedBlob, &result)) {
+    {
         bool piecesOk = false;
         // One piece (the usual case) is signed where it lies.
         Bytes joined;
@@ -224,13 +197,13 @@ BOOL WINAPI CryptSignMessage(PCRYPT_SIGN_MESSAGE_PARA pSignPara, BOOL fDetachedS
             SetLastError(E_INVALIDARG);
             return FALSE;
         }
-        result.data = BuildSignedMessage(pSignPara, fDetachedSignature != FALSE, content, contentSize);
-        if (result.data.empty()) {
+        Bytes blob = BuildSignedMessage(pSignPara, fDetachedSignature != FALSE, content, contentSize);
+        if (blob.empty()) {
             *pcbSignedBlob = 0;
             return FALSE;
         }
+        return CopyToCaller(blob.data(), blob.size(), pbSignedBlob, pcbSignedBlob);
     }
-    return CopyOrRemember(key, &result, pbSignedBlob, pcbSignedBlob);
     API_GUARD_END(FALSE, CRYPT_MEMORY_ERROR)
 }
 

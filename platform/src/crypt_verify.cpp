@@ -7,7 +7,6 @@
 
 #include "crypt_msg_common.h"  // first: OpenSSL before wincrypt
 #include "crypt_internal.h"
-#include "crypt_query_cache.h"
 #include "api_guard.h"
 #include "der_reader.h"
 
@@ -18,7 +17,6 @@ struct CmsHolder {
     ~CmsHolder() { CMS_ContentInfo_free(cms); }
 };
 
-const int kVerifyQuery = 4;
 
 // The signer's digest. Some signers name the signature algorithm there
 // (dsaWithSHA1, 1.3.14.3.2.27); the entry is rewritten to the digest it
@@ -256,51 +254,19 @@ BOOL WINAPI CryptVerifyMessageSignature(PCRYPT_VERIFY_MESSAGE_PARA pVerifyPara,
                                         PCCERT_CONTEXT* ppSignerCert)
 {
     API_GUARD_BEGIN
-    QueryKey key(kVerifyQuery);
-    if (pVerifyPara != nullptr) {
-        key.Add(pVerifyPara->dwMsgAndCertEncodingType);
-        key.Add(pVerifyPara->pfnGetSignerCertificate);
-        key.Add(pVerifyPara->pvGetArg);
-    }
-    key.Add(dwSignerIndex);
-    key.AddData(pbSignedBlob, cbSignedBlob);
-    QueryResult result;
-    if (!TakeQueryResult(key, pbDecoded, &result) &&
-        !VerifySignedMessage(pVerifyPara, dwSignerIndex, pbSignedBlob, cbSignedBlob, nullptr,
-                             pcbDecoded != nullptr ? &result.data : nullptr, &result.cert)) {
+    Bytes content;
+    PCCERT_CONTEXT signer = nullptr;
+    if (ppSignerCert != nullptr)
+        *ppSignerCert = nullptr;
+    if (!VerifySignedMessage(pVerifyPara, dwSignerIndex, pbSignedBlob, cbSignedBlob, nullptr,
+                             pcbDecoded != nullptr ? &content : nullptr, &signer)) {
         DWORD error = GetLastError();
         if (pcbDecoded != nullptr)
             *pcbDecoded = 0;
-        if (ppSignerCert != nullptr)
-            *ppSignerCert = nullptr;
         SetLastError(error);
         return FALSE;
     }
-    if (ppSignerCert != nullptr)
-        *ppSignerCert = nullptr;
-    if (pcbDecoded != nullptr) {
-        bool consumed = pbDecoded != nullptr && *pcbDecoded >= result.data.size();
-        BOOL copied = CopyToCaller(result.data.data(), result.data.size(), pbDecoded, pcbDecoded);
-        if (!consumed && result.data.size() <= 0xFFFFFFFFu) {
-            // A size query (or a buffer found too small): the caller comes back for the content.
-            DWORD error = GetLastError();
-            if (copied && ppSignerCert != nullptr)
-                *ppSignerCert = CertDuplicateCertificateContext(result.cert);
-            RememberQueryResult(key, &result);
-            SetLastError(error);
-            return copied;
-        }
-        if (!copied) {
-            ReleaseQueryResult(&result);
-            return FALSE;
-        }
-    }
-    if (ppSignerCert != nullptr) {
-        *ppSignerCert = result.cert;
-        result.cert = nullptr;
-    }
-    ReleaseQueryResult(&result);
-    return TRUE;
+    return HandOutContentAndCert(content, signer, pbDecoded, pcbDecoded, ppSignerCert);
     API_GUARD_END(FALSE, CRYPT_MEMORY_ERROR)
 }
 

@@ -1,5 +1,5 @@
 // S/MIME messages made with the openssl command line (as another mail client
-// would send them), and a recorder of the message boxes the plug-in shows.
+// would send them).
 #pragma once
 
 #include <string>
@@ -7,6 +7,7 @@
 
 #include <windows.h>
 
+#include "support/box_recorder.h"
 #include "support/test_pki.h"
 
 // Runs openssl with the legacy ciphers available; false (with a test failure
@@ -30,25 +31,6 @@ std::string Received(const std::string& outerHeaders, const std::string& entity)
 extern const char kOuterHeaders[];
 // A small plain MIME entity in CR LF form.
 extern const char kPlainEntity[];
-
-struct ShownBox {
-    std::string text;  // Shift-JIS, as the plug-in passed it
-    std::string caption;
-    UINT type;
-};
-
-// Records every message box while alive (answering OK), then restores zhost's driver.
-class BoxRecorder {
-public:
-    BoxRecorder();
-    ~BoxRecorder();
-    const std::vector<ShownBox>& boxes() const { return boxes_; }
-    std::vector<std::string> Texts() const;
-
-private:
-    static int OnBox(void* context, HWND owner, LPCSTR text, LPCSTR caption, UINT type);
-    std::vector<ShownBox> boxes_;
-};
 
 // The message with the bytes `from` replaced by `to` inside its Base64 body
 // (the first occurrence in the decoded object), the body re-encoded.
