@@ -30,6 +30,15 @@ std::string ErrorCode()
     return text;
 }
 
+int StoreOpenFailure(const std::string& name)
+{
+    if (GetLastError() == ERROR_ACCESS_DENIED)
+        return Failure("cannot open store " + name +
+                       ": its folder must belong to you and not be writable by others (" +
+                       ErrorCode() + ")");
+    return Failure("cannot open store " + name + " (" + ErrorCode() + ")");
+}
+
 std::string SubjectOf(PCCERT_CONTEXT cert)
 {
     char buffer[1024] = {0};
@@ -109,7 +118,7 @@ bool ListStore(const std::string& name)
 {
     HCERTSTORE store = CertOpenSystemStoreA(0, name.c_str());
     if (store == NULL) {
-        Failure("cannot open store " + name + " (" + ErrorCode() + ")");
+        StoreOpenFailure(name);
         return false;
     }
     printf("%s:\n", name.c_str());
@@ -294,7 +303,7 @@ int Import(const std::vector<std::string>& args)
 
     HCERTSTORE store = CertOpenSystemStoreA(0, positional[0].c_str());
     if (store == NULL)
-        return Failure("cannot open store " + positional[0] + " (" + ErrorCode() + ")");
+        return StoreOpenFailure(positional[0]);
     int result = ders.empty() ? ImportPfx(store, bytes, password) : ImportCertificates(store, ders);
     CertCloseStore(store, CERT_CLOSE_STORE_CHECK_FLAG);
     return result;
@@ -307,7 +316,7 @@ int Remove(const std::vector<std::string>& args)
     std::string subject = Utf8ToSjis(args[1]);
     HCERTSTORE store = CertOpenSystemStoreA(0, args[0].c_str());
     if (store == NULL)
-        return Failure("cannot open store " + args[0] + " (" + ErrorCode() + ")");
+        return StoreOpenFailure(args[0]);
     int removed = 0;
     bool failed = false;
     PCCERT_CONTEXT cert = NULL;

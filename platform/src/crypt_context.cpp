@@ -13,6 +13,7 @@
 #include <openssl/x509v3.h>
 
 #include "crypt_cert.h"
+#include "crypt_store.h"
 #include "api_guard.h"
 
 namespace {
@@ -385,10 +386,13 @@ EVP_PKEY* CertPrivateKey(PCCERT_CONTEXT context)
     if (impl->privateKey == nullptr && impl->store != nullptr && !impl->data->keyFileChecked) {
         impl->data->keyFileChecked = true;
         std::string path = StoreKeyFile(impl->store, impl);
-        FILE* f = path.empty() ? nullptr : fopen(path.c_str(), "rb");
-        if (f != nullptr) {
-            EVP_PKEY* key = PEM_read_PrivateKey(f, nullptr, nullptr, nullptr);
-            fclose(f);
+        std::vector<BYTE> pem;
+        BIO* bio = nullptr;
+        if (!path.empty() && ReadStoreFile(path, &pem))
+            bio = BIO_new_mem_buf(pem.data(), (int)pem.size());
+        if (bio != nullptr) {
+            EVP_PKEY* key = PEM_read_bio_PrivateKey(bio, nullptr, nullptr, nullptr);
+            BIO_free(bio);
             if (key != nullptr && X509_check_private_key(impl->x509, key) == 1)
                 impl->privateKey = key;
             else

@@ -5,6 +5,7 @@
 #include <string.h>
 
 #include <algorithm>
+#include <memory>
 
 #include <openssl/err.h>
 #include <openssl/sha.h>
@@ -182,6 +183,8 @@ BOOL AddContext(CertStoreImpl* store, CertContextImpl* source, DWORD disposition
     if (store->dir.empty() || store->personal)
         key = CertPrivateKey(&source->context);
 
+    // Our reference to the key of a context being replaced, which may go.
+    std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)> keptKey(nullptr, EVP_PKEY_free);
     CertContextImpl* existing = FindByThumbprint(store, source->data->thumbprint);
     if (existing != nullptr) {
         if (disposition == CERT_STORE_ADD_NEW) {
@@ -205,6 +208,13 @@ BOOL AddContext(CertStoreImpl* store, CertContextImpl* source, DWORD disposition
         // REPLACE_EXISTING, and ALWAYS in a persisted store, whose files are
         // named by thumbprint and so hold one copy: the old context leaves.
         if (disposition == CERT_STORE_ADD_REPLACE_EXISTING || !store->dir.empty()) {
+            // A key-less copy does not take the private key with it: the
+            // new context keeps the key, and its file is written again.
+            if (key == nullptr && store->personal) {
+                EVP_PKEY* old = CertPrivateKey(&existing->context);
+                if (old != nullptr && EVP_PKEY_up_ref(old) == 1)
+                    keptKey.reset(key = old);
+            }
             RemoveFiles(store, existing);
             Unlist(store, existing);  // may destroy `existing`
             if (!store->dir.empty())

@@ -28,8 +28,12 @@ void AdoptIntoStore(CertStoreImpl* store, CertContextImpl* impl);
 CertContextImpl* FindByThumbprint(CertStoreImpl* store, const std::string& thumbprint);
 
 // The folder of the named system store, made when missing; "" with the last
-// error set when the name or the folder is not usable. *personal tells "MY".
+// error set when the name or the folder is not usable (ERROR_ACCESS_DENIED
+// when it, or the stores folder, is not the user's own or others may write). *personal tells "MY".
 std::string OpenSystemStoreFolder(const char* name, bool* personal);
+// Reads a regular file of at most 1 MB without following a link; false for
+// anything else (a FIFO, a device, a link, a huge file).
+bool ReadStoreFile(const std::string& path, std::vector<BYTE>* bytes);
 // Reads the store's folder into it, in store order.
 void LoadFolder(CertStoreImpl* store);
 // Writes a newly added certificate (and, in "MY", its key) to the folder.

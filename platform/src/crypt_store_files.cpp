@@ -7,10 +7,17 @@
 // private key lies beside it as "<HEX>.key" (PKCS #8 PEM, mode 0600).
 //
 // Store order is the order in which certificates were added: the file
-// "index" lists the thumbprints one per line, appended on every add.
+// "index" lists the thumbprints one per line and is rewritten on every add.
 // Certificate files that the index does not name (copied in by hand) follow
 // in file-name order. A store handle reads the folder when it is opened and
 // writes every change through at once.
+//
+// The folders hold private keys, so they are handled as if someone else may
+// have planted things in them: a folder that is not the user's own, or that
+// others may write to, is refused; every file is written to a fresh
+// temporary file (never through an existing name or link) and renamed into
+// place; only regular files of sane size are read; and index lines can name
+// nothing outside the folder.
 #include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
@@ -31,6 +38,9 @@
 namespace {
 
 const char* const kKnownStores[] = {"MY", "CA", "Root", "AddressBook"};
+
+// No certificate, key or index is anywhere near this size.
+const off_t kMaxStoreFile = 1024 * 1024;
 
 std::string StoresRoot()
 {
@@ -87,40 +97,54 @@ bool ValidStoreName(const char* name)
     return strchr(name, '/') == nullptr;
 }
 
-bool ReadBytes(const std::string& path, std::vector<BYTE>* bytes)
+// Only the user may change what the folder holds.
+bool PrivateFolder(const std::string& path)
 {
-    FILE* f = fopen(path.c_str(), "rb");
-    if (f == nullptr)
-        return false;
-    bytes->clear();
-    BYTE chunk[8192];
-    size_t n;
-    while ((n = fread(chunk, 1, sizeof chunk, f)) > 0)
-        bytes->insert(bytes->end(), chunk, chunk + n);
-    fclose(f);
+    struct stat st;
+    return lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == geteuid() &&
+           (st.st_mode & (S_IWGRP | S_IWOTH)) == 0;
+}
+
+// A file name the index may give: one plain name inside the folder.
+bool PlainFileName(const std::string& name)
+{
+    return !name.empty() && name[0] != '.' && name.find('/') == std::string::npos &&
+           name.find('\0') == std::string::npos;
+}
+
+bool WriteAll(int fd, const void* data, size_t size)
+{
+    const char* p = static_cast<const char*>(data);
+    while (size > 0) {
+        ssize_t n = write(fd, p, size);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        p += n;
+        size -= (size_t)n;
+    }
     return true;
 }
 
-// Writes a file as a whole: a temporary file renamed into place.
+// Writes a file as a whole: a temporary file of our own making (O_EXCL, so
+// never an existing file or a planted link), synced, then renamed into place.
 bool WriteWhole(const std::string& path, const void* data, size_t size, mode_t mode)
 {
     std::string temp = path + ".tmp" + std::to_string(getpid());
-    int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC, mode);
+    const int flags = O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC;
+    int fd = open(temp.c_str(), flags, 0600);
+    if (fd < 0 && errno == EEXIST) {
+        // Left over from a crash, or planted: unlinking removes the name
+        // only, never what a link points to.
+        unlink(temp.c_str());
+        fd = open(temp.c_str(), flags, 0600);
+    }
     if (fd < 0)
         return false;
-    const char* p = static_cast<const char*>(data);
-    size_t left = size;
-    while (left > 0) {
-        ssize_t n = write(fd, p, left);
-        if (n <= 0) {
-            close(fd);
-            unlink(temp.c_str());
-            return false;
-        }
-        p += n;
-        left -= (size_t)n;
-    }
-    if (close(fd) != 0 || rename(temp.c_str(), path.c_str()) != 0) {
+    bool ok = WriteAll(fd, data, size) && fchmod(fd, mode) == 0 && fsync(fd) == 0;
+    ok = close(fd) == 0 && ok;
+    if (!ok || rename(temp.c_str(), path.c_str()) != 0) {
         unlink(temp.c_str());
         return false;
     }
@@ -131,7 +155,7 @@ std::vector<std::string> ReadIndex(const std::string& dir)
 {
     std::vector<std::string> names;
     std::vector<BYTE> bytes;
-    if (!ReadBytes(dir + "/index", &bytes))
+    if (!ReadStoreFile(dir + "/index", &bytes))
         return names;
     std::string line;
     for (BYTE b : bytes) {
@@ -145,17 +169,19 @@ std::vector<std::string> ReadIndex(const std::string& dir)
     }
     if (!line.empty())
         names.push_back(line);
+    names.erase(std::remove_if(names.begin(), names.end(),
+                               [](const std::string& name) { return !PlainFileName(name); }),
+                names.end());
     return names;
 }
 
 bool AppendIndex(const std::string& dir, const std::string& thumbprint)
 {
-    int fd = open((dir + "/index").c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
-    if (fd < 0)
-        return false;
-    std::string line = thumbprint + "\n";
-    bool ok = write(fd, line.data(), line.size()) == (ssize_t)line.size();
-    return close(fd) == 0 && ok;
+    std::string text;
+    for (const std::string& line : ReadIndex(dir))
+        text += line + "\n";
+    text += thumbprint + "\n";
+    return WriteWhole(dir + "/index", text.data(), text.size(), 0600);
 }
 
 std::string FileOf(CertStoreImpl* store, const CertContextImpl* impl)
@@ -165,6 +191,31 @@ std::string FileOf(CertStoreImpl* store, const CertContextImpl* impl)
 }
 
 }  // namespace
+
+bool ReadStoreFile(const std::string& path, std::vector<BYTE>* bytes)
+{
+    // O_NONBLOCK: opening a FIFO must not wait for a writer.
+    int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    struct stat st;
+    bool ok = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size <= kMaxStoreFile;
+    bytes->clear();
+    BYTE chunk[8192];
+    while (ok) {
+        ssize_t n = read(fd, chunk, sizeof chunk);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            ok = n == 0;
+            break;
+        }
+        bytes->insert(bytes->end(), chunk, chunk + n);
+        ok = bytes->size() <= (size_t)kMaxStoreFile;  // grown since fstat
+    }
+    close(fd);
+    return ok;
+}
 
 std::string OpenSystemStoreFolder(const char* name, bool* personal)
 {
@@ -181,6 +232,10 @@ std::string OpenSystemStoreFolder(const char* name, bool* personal)
     std::string dir = root + "/" + folder;
     if (!MakeDirs(dir)) {
         SetLastError(errno == EACCES ? ERROR_ACCESS_DENIED : ERROR_FILE_NOT_FOUND);
+        return "";
+    }
+    if (!PrivateFolder(root) || !PrivateFolder(dir)) {
+        SetLastError(ERROR_ACCESS_DENIED);
         return "";
     }
     *personal = folder == "MY";
@@ -222,7 +277,7 @@ void LoadFolder(CertStoreImpl* store)
 
     for (const std::string& file : order) {
         std::vector<BYTE> bytes;
-        if (!ReadBytes(store->dir + "/" + file, &bytes))
+        if (!ReadStoreFile(store->dir + "/" + file, &bytes))
             continue;  // named by the index but gone
         CertContextImpl* impl = ContextFromEncoded(bytes.data(), (DWORD)bytes.size());
         if (impl == nullptr)
