@@ -19,6 +19,7 @@ cmake --build "$build" -j "${JOBS:-$(nproc)}" --target zsmime
 dll=$build/zsmime.dll
 python3 scripts/check_dll.py "$dll"
 python3 scripts/check_dll_resources.py "$dll"
+python3 scripts/check_manual_texts.py common/user_texts.h docs/manual.md
 
 # "v1.2.3 build at ..." in the sources gives the package's version.
 version=$(git grep -h -oE 'PLUGIN_VERSION\[\] = "v[0-9][0-9.]*' -- '*.cpp' | head -1 | sed -E 's/.*"v//')
