@@ -33,30 +33,6 @@ bool ReplaceComposerText(HWND window, char* text)
     return true;
 }
 
-char* SerializeWithBody(const MimePart& part, const char* const* pieces, size_t count)
-{
-    char* head = part.Serialize();
-    if (head == NULL)
-        return NULL;
-    size_t headLength = strlen(head);
-    size_t total = headLength;
-    for (size_t i = 0; i < count; ++i)
-        total += strlen(pieces[i]);
-    char* text = (char*)malloc(total + 1);
-    if (text != NULL) {
-        memcpy(text, head, headLength);
-        char* end = text + headLength;
-        for (size_t i = 0; i < count; ++i) {
-            size_t length = strlen(pieces[i]);
-            memcpy(end, pieces[i], length);
-            end += length;
-        }
-        *end = '\0';
-    }
-    free(head);
-    return text;
-}
-
 char* ReadAddressHeader(HWND window, const char* name, const char* tooLong)
 {
     char* value = (char*)calloc(ADDRESS_HEADER_SIZE, 1);

@@ -16,11 +16,6 @@ class MimePart;
 // body never reads as a header). False when memory runs out.
 bool ParseHeaders(MimePart* part, const char* source);
 
-// The part's header lines followed by the pieces as its body, in one new text
-// (free()): the serialised part without copying a large body twice. Null when
-// memory runs out.
-char* SerializeWithBody(const MimePart& part, const char* const* pieces, size_t count);
-
 // Hands a new composer text to the host and frees it; a null text (memory ran
 // out) shows the message instead. True when the composer was written.
 bool ReplaceComposerText(HWND window, char* text);

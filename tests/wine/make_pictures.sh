@@ -54,24 +54,20 @@ printf 'From: Alice <alice@example.com>\r\nTo: Bob <bob@example.com>\r\nSubject:
 # Runs zhost.exe with its boxes left up and photographs the first box whose
 # caption is CAPTION.
 shoot() {  # picture caption zhost-arguments...
-  local picture=$1 caption=$2 id="" runner
+  local picture=$1 caption=$2 runner status
   shift 2
   (cd "$pics" && ZHOST_BOX_PAUSE_MS=${PAUSE_MS:-8000} wine_run zhost.exe "$@") >"$pics/$picture.log" 2>&1 &
   runner=$!
-  for _ in $(seq 1 200); do
-    id=$(xwininfo -root -tree 2>/dev/null | grep -F "\"$caption\"" | awk '{print $1}' | head -1)
-    [ -n "$id" ] && break
-    sleep 0.3
-  done
-  if [ -z "$id" ]; then
+  photograph_window "$caption" "$docs/$picture.png"
+  status=$?
+  if [ $status -eq 0 ]; then
+    echo "saved $docs/$picture.png ($wine_arch build)"
+  else
     echo "$picture: no box \"$caption\" appeared" >&2
     sed 's/^/    /' "$pics/$picture.log" >&2
-    wait "$runner"
-    return 1
   fi
-  sleep "${SETTLE_SECONDS:-2}"
-  import -window "$id" "$docs/$picture.png" && echo "saved $docs/$picture.png ($wine_arch build)"
   wait "$runner"
+  return $status
 }
 
 status=0

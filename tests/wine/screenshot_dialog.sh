@@ -36,22 +36,9 @@ wine_run regedit /S "$(to_windows_path "$shots/x11.reg")" >/dev/null 2>&1
 # The dialog stays up, painted, for a while before zhost cancels it.
 (cd "$shots" && ZHOST_DIALOG_PAUSE_MS=${PAUSE_MS:-8000} wine_run zhost.exe setup cancel) >"$shots/setup.log" 2>&1 &
 runner=$!
-id=""
-for _ in $(seq 1 200); do
-  id=$(xwininfo -root -tree 2>/dev/null | grep -F '"S/MIME動作設定"' | awk '{print $1}' | head -1)
-  [ -n "$id" ] && break
-  sleep 0.3
-done
-if [ -z "$id" ]; then
-  echo "the dialog did not appear" >&2
-  cat "$shots/setup.log" >&2
-  wait "$runner"
-  exit 1
-fi
-sleep "${SETTLE_SECONDS:-2}"
-mkdir -p "$(dirname "$out")"
-import -window "$id" "$out"
+photograph_window "S/MIME動作設定" "$out"
 status=$?
+[ $status -eq 0 ] || { echo "the dialog did not appear" >&2; cat "$shots/setup.log" >&2; }
 wait "$runner"
 [ $status -eq 0 ] && echo "saved $out ($wine_arch build)"
 exit $status

@@ -161,3 +161,18 @@ wine_done() {
   xvfb_pid=""
   return 0
 }
+
+# Waits for a top-level window titled TITLE, lets it paint and saves a PNG of
+# it (ImageMagick's import). Returns 1 when no such window appeared.
+photograph_window() {  # title out-file
+  local id=""
+  for _ in $(seq 1 200); do
+    id=$(xwininfo -root -tree 2>/dev/null | grep -F "\"$1\"" | awk '{print $1}' | head -1)
+    [ -n "$id" ] && break
+    sleep 0.3
+  done
+  [ -n "$id" ] || return 1
+  sleep "${SETTLE_SECONDS:-2}"
+  mkdir -p "$(dirname "$2")"
+  import -window "$id" "$2"
+}
