@@ -221,7 +221,8 @@ if [ "$have_posix" -eq 1 ]; then
     fail "$w setup: Cancel ends the dialog with 2 and writes nothing"
   fi
 
-  actions=(select 1003 3DES select 1002 MD5 check 1001 check 1010 select 1008 3 ok)
+  # Position 1 of 1002 is MD5, kept (marked) for old settings files.
+  actions=(select 1003 3DES select 1002 1 check 1001 check 1010 select 1008 3 ok)
   zw setup "${actions[@]}" >"$data/win-setup-ok.txt" 2>&1
   zp setup "${actions[@]}" >"$data/posix-setup-ok.txt" 2>&1
   if [ -f "$win/zsmime.ini" ] && [ -f "$posix/libzsmime.ini" ]; then
