@@ -19,6 +19,7 @@ struct CertStoreImpl {
     std::set<const CertContextImpl*> deleted;
     std::map<const CertContextImpl*, std::string> files;  // file name of each, when persisted
     int externalRefs = 0;                 // references to its contexts held by callers
+    size_t lastFound = 0;                 // position of the last context a search found
     bool closed = false;
 };
 
@@ -34,7 +35,7 @@ std::string OpenSystemStoreFolder(const char* name, bool* personal);
 // Reads a regular file of at most 1 MB without following a link; false for
 // anything else (a FIFO, a device, a link, a huge file).
 bool ReadStoreFile(const std::string& path, std::vector<BYTE>* bytes);
-// Reads the store's folder into it, in store order.
+// Reads the store's folder into the newly opened (empty) store, in store order.
 void LoadFolder(CertStoreImpl* store);
 // Writes a newly added certificate (and, in "MY", its key) to the folder.
 // True at once for a memory store.

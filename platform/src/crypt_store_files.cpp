@@ -275,6 +275,7 @@ void LoadFolder(CertStoreImpl* store)
     std::sort(unlisted.begin(), unlisted.end());
     order.insert(order.end(), unlisted.begin(), unlisted.end());
 
+    std::set<std::string> loaded;  // thumbprints
     for (const std::string& file : order) {
         std::vector<BYTE> bytes;
         if (!ReadStoreFile(store->dir + "/" + file, &bytes))
@@ -282,7 +283,7 @@ void LoadFolder(CertStoreImpl* store)
         CertContextImpl* impl = ContextFromEncoded(bytes.data(), (DWORD)bytes.size());
         if (impl == nullptr)
             continue;  // not a certificate: ignored, as an unreadable entry
-        if (FindByThumbprint(store, impl->data->thumbprint) != nullptr) {
+        if (!loaded.insert(impl->data->thumbprint).second) {
             DestroyContext(impl);
             continue;
         }
