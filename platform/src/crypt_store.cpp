@@ -224,7 +224,8 @@ BOOL AddContext(CertStoreImpl* store, CertContextImpl* source, DWORD disposition
                 if (old != nullptr && EVP_PKEY_up_ref(old) == 1)
                     keptKey.reset(key = old);
             }
-            RemoveFiles(store, existing);
+            // A kept key's file stays: the same name holds it for the new context.
+            RemoveFiles(store, existing, keptKey != nullptr);
             Unlist(store, existing);  // may destroy `existing`
             if (!store->dir.empty())
                 DropFromIndex(store->dir, source->data->thumbprint);
@@ -240,7 +241,8 @@ BOOL AddContext(CertStoreImpl* store, CertContextImpl* source, DWORD disposition
     copy->data->keyFileChecked = true;  // its key, if any, is the one given
     AdoptIntoStore(store, copy);
     if (!PersistAdded(store, copy)) {
-        RemoveFiles(store, copy);
+        // A key that was there before the call is not this failure's to remove.
+        RemoveFiles(store, copy, keptKey != nullptr);
         Unlist(store, copy);
         SetLastError(CRYPT_E_FILE_ERROR);
         return FALSE;
