@@ -689,3 +689,76 @@ TEST_F(CryptMsgTest, CertificatesRecipientsAndBareContent)
     EXPECT_FALSE(CryptMsgUpdate(msg, bare.data(), (DWORD)bare.size(), TRUE));
     CryptMsgClose(msg);
 }
+
+namespace {
+
+// `count` distinct throw-away certificates: one made, the others copies
+// with other serial numbers (their signatures are never checked).
+std::vector<PCCERT_CONTEXT> FillerCerts(int count)
+{
+    const unsigned char kSerial[] = {0x02, 0x04, 0x7E, 0x57, 0xF1, 0x11};  // INTEGER 0x7E57F111
+    X509* x = X509_new();
+    EVP_PKEY* key = EVP_PKEY_Q_keygen(nullptr, nullptr, "ED25519");
+    ASN1_INTEGER_set(X509_get_serialNumber(x), 0x7E57F111);
+    X509_NAME_add_entry_by_txt(X509_get_subject_name(x), "CN", MBSTRING_ASC,
+                               (const unsigned char*)"filler", -1, -1, 0);
+    X509_set_issuer_name(x, X509_get_subject_name(x));
+    X509_gmtime_adj(X509_getm_notBefore(x), 0);
+    X509_gmtime_adj(X509_getm_notAfter(x), 3600);
+    X509_set_pubkey(x, key);
+    unsigned char* der = nullptr;
+    int length = X509_sign(x, key, nullptr) > 0 ? i2d_X509(x, &der) : 0;
+    ByteString cert(der, der + std::max(length, 0));
+    OPENSSL_free(der);
+    EVP_PKEY_free(key);
+    X509_free(x);
+
+    std::vector<PCCERT_CONTEXT> certs;
+    auto serial = std::search(cert.begin(), cert.end(), kSerial, kSerial + sizeof kSerial);
+    for (int i = 0; serial != cert.end() && i < count; ++i) {
+        for (int b = 0; b < 3; ++b)
+            serial[3 + b] = (BYTE)(i >> (16 - 8 * b));
+        certs.push_back(CertCreateCertificateContext(X509_ASN_ENCODING, cert.data(), (DWORD)cert.size()));
+    }
+    return certs;
+}
+
+}  // namespace
+
+// A message may carry any number of certificates; reading them costs in
+// proportion to their number (when each one added to the message's store
+// was compared with all before it, 16,000 of them took a minute).
+TEST_F(CryptMsgTest, AMessageWithThousandsOfCertificatesVerifiesAndListsThemAll)
+{
+    const int kFillers = 8000;
+    std::vector<PCCERT_CONTEXT> carried = FillerCerts(kFillers);
+    ASSERT_EQ(carried.size(), (size_t)kFillers);
+    carried.push_back(alice_);
+    CRYPT_SIGN_MESSAGE_PARA para = SignParams(alice_, szOID_NIST_sha256, carried.data());
+    para.cMsgCert = (DWORD)carried.size();
+    ByteString content = ToBytes(kText);
+    const BYTE* pieces[] = {content.data()};
+    DWORD sizes[] = {(DWORD)content.size()};
+    DWORD size = 0;
+    ASSERT_TRUE(CryptSignMessage(&para, FALSE, 1, pieces, sizes, nullptr, &size));
+    ByteString blob(size);
+    ASSERT_TRUE(CryptSignMessage(&para, FALSE, 1, pieces, sizes, blob.data(), &size));
+    blob.resize(size);
+    carried.pop_back();
+    for (PCCERT_CONTEXT c : carried)
+        CertFreeCertificateContext(c);
+
+    DWORD error = 0;
+    PCCERT_CONTEXT signer = nullptr;
+    EXPECT_EQ(VerifyOpaque(blob, &error, &signer), content);
+    EXPECT_TRUE(SameCert(signer, alice_));
+    CertFreeCertificateContext(signer);
+
+    HCERTSTORE store = CryptGetMessageCertificates(kEncoding, 0, 0, blob.data(), (DWORD)blob.size());
+    ASSERT_NE(store, nullptr);
+    int count = 0;
+    for (PCCERT_CONTEXT c = nullptr; (c = CertEnumCertificatesInStore(store, c)) != nullptr;)
+        ++count;
+    EXPECT_EQ(count, kFillers + 1);
+    CertCloseStore(store, 0);
+}

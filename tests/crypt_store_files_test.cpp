@@ -111,6 +111,24 @@ TEST_F(StoreFilesTest, FoldersOthersMayWriteAreRefused)
     chmod(Stores().c_str(), 0770);
     EXPECT_EQ(CertOpenSystemStoreA(0, "CA"), nullptr);
     chmod(Stores().c_str(), 0755);
+    chmod(dir_.File("zsmime").c_str(), 0777);
+    EXPECT_EQ(CertOpenSystemStoreA(0, "CA"), nullptr);
+    chmod(dir_.File("zsmime").c_str(), 0700);
+    EXPECT_EQ(CountIn("CA"), 1);
+}
+
+TEST_F(StoreFilesTest, FoldersOfAnotherUserAreRefused)
+{
+    if (geteuid() != 0)
+        GTEST_SKIP() << "only root can give a folder to another user";
+    Installed("CA", "alice", false);
+    for (const std::string& folder : {dir_.File("zsmime"), Stores(), Stores() + "/CA"}) {
+        SCOPED_TRACE(folder);
+        ASSERT_EQ(chown(folder.c_str(), 65534, 65534), 0);
+        EXPECT_EQ(CertOpenSystemStoreA(0, "CA"), nullptr);
+        EXPECT_EQ(GetLastError(), (DWORD)ERROR_ACCESS_DENIED);
+        ASSERT_EQ(chown(folder.c_str(), geteuid(), getegid()), 0);
+    }
     EXPECT_EQ(CountIn("CA"), 1);
 }
 
@@ -159,6 +177,19 @@ TEST_F(StoreFilesTest, ReplacingWithAKeylessCopyKeepsTheKey)
     CertCloseStore(store, 0);
     EXPECT_TRUE(fs::exists(Stores() + "/MY/" + hex + ".key"));
     EXPECT_EQ(FirstHasKey("MY"), 1);
+
+    // The same replace failing to write (a folder is in the certificate
+    // file's way; the certificate is read from a file copied in by hand).
+    const std::string my = Stores() + "/MY/";
+    fs::rename(my + hex + ".cer", my + "alice.cer");
+    fs::create_directory(my + hex + ".cer");
+    store = CertOpenSystemStoreA(0, "MY");
+    EXPECT_FALSE(CertAddEncodedCertificateToStore(store, X509_ASN_ENCODING, (const BYTE*)der.data(),
+                                                  (DWORD)der.size(), CERT_STORE_ADD_REPLACE_EXISTING,
+                                                  nullptr));
+    EXPECT_EQ(GetLastError(), (DWORD)CRYPT_E_FILE_ERROR);
+    CertCloseStore(store, 0);
+    EXPECT_TRUE(fs::exists(my + hex + ".key"));
 }
 
 }  // namespace

@@ -97,6 +97,16 @@ int DetachedVerifyFails(const std::string& piece)
     return !ok && GetLastError() == E_OUTOFMEMORY ? 0 : 1;
 }
 
+// The same for a store function, called when the heap has nothing left.
+int StoreOpenFails(const std::string& name)
+{
+    for (size_t size = 1 << 20; size > 0; size /= 2)
+        while (malloc(size) != nullptr) {
+        }
+    HCERTSTORE store = CertOpenSystemStoreA(0, name.c_str());
+    return store == NULL && GetLastError() == E_OUTOFMEMORY ? 0 : 1;
+}
+
 }  // namespace
 
 TEST(MimeMemoryTest, PlatformFunctionsReportMemoryInsteadOfThrowing)
@@ -105,6 +115,7 @@ TEST(MimeMemoryTest, PlatformFunctionsReportMemoryInsteadOfThrowing)
     GTEST_SKIP() << "address-space limits do not work under AddressSanitizer";
 #else
     EXPECT_EQ(WithLittleMemory(8L << 20, DetachedVerifyFails, std::string(24u << 20, 'x')), 0);
+    EXPECT_EQ(WithLittleMemory(8L << 20, StoreOpenFails, "CA"), 0);
 #endif
 }
 

@@ -37,6 +37,9 @@ std::recursive_mutex& CryptLock();
 // A context for the encoded certificate (refcount 1, no store), or null with
 // the last error set.
 CertContextImpl* ContextFromEncoded(const BYTE* encoded, DWORD size);
+// The same for a certificate already decoded, without decoding it again: the
+// context holds a reference of its own to `x509`.
+CertContextImpl* ContextFromX509(X509* x509);
 // Releases one reference; destroys the context at zero. Caller holds the lock.
 void ReleaseContextRef(CertContextImpl* impl);
 void DestroyContext(CertContextImpl* impl);

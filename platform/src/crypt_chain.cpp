@@ -22,6 +22,7 @@
 #include <openssl/x509_vfy.h>
 #include <openssl/x509v3.h>
 
+#include "api_guard.h"
 #include "crypt_cert.h"
 
 namespace {
@@ -319,6 +320,7 @@ BOOL WINAPI CertGetCertificateChain(HCERTCHAINENGINE hChainEngine, PCCERT_CONTEX
                                     PCERT_CHAIN_PARA pChainPara, DWORD dwFlags, LPVOID pvReserved,
                                     PCCERT_CHAIN_CONTEXT* ppChainContext)
 {
+    API_GUARD_BEGIN
     if (ppChainContext != nullptr)
         *ppChainContext = nullptr;
     bool knownEngine = hChainEngine == HCCE_CURRENT_USER || hChainEngine == HCCE_LOCAL_MACHINE;
@@ -332,6 +334,7 @@ BOOL WINAPI CertGetCertificateChain(HCERTCHAINENGINE hChainEngine, PCCERT_CONTEX
         return FALSE;
     *ppChainContext = &holder->context;
     return TRUE;
+    API_GUARD_END(FALSE, CRYPT_MEMORY_ERROR)
 }
 
 void WINAPI CertFreeCertificateChain(PCCERT_CHAIN_CONTEXT pChainContext)

@@ -323,6 +323,31 @@ std::string Utf8ToAnsi(const std::string& utf8)
     return out;
 }
 
+namespace {
+
+// A context around a decoded certificate, taking over the caller's reference
+// to it; `encoded` is its DER. Null (the reference released) when it cannot
+// be described.
+CertContextImpl* WrapX509(X509* x, const BYTE* encoded, size_t size)
+{
+    CertContextImpl* impl = new CertContextImpl();
+    memset(&impl->context, 0, sizeof impl->context);
+    impl->x509 = x;
+    impl->privateKey = nullptr;
+    impl->refCount = 1;
+    impl->store = nullptr;
+    impl->data = new CertContextData();
+    impl->data->encoded.assign(encoded, encoded + size);
+    if (!BuildInfo(impl)) {
+        DestroyContext(impl);
+        SetLastError(CRYPT_E_ASN1_CORRUPT);
+        return nullptr;
+    }
+    return impl;
+}
+
+}  // namespace
+
 CertContextImpl* ContextFromEncoded(const BYTE* encoded, DWORD size)
 {
     if (encoded == nullptr || size == 0) {
@@ -336,19 +361,17 @@ CertContextImpl* ContextFromEncoded(const BYTE* encoded, DWORD size)
         SetLastError(DecodeError(encoded, size));
         return nullptr;
     }
-    CertContextImpl* impl = new CertContextImpl();
-    memset(&impl->context, 0, sizeof impl->context);
-    impl->x509 = x;
-    impl->privateKey = nullptr;
-    impl->refCount = 1;
-    impl->store = nullptr;
-    impl->data = new CertContextData();
-    impl->data->encoded.assign(encoded, p);
-    if (!BuildInfo(impl)) {
-        DestroyContext(impl);
-        SetLastError(CRYPT_E_ASN1_CORRUPT);
-        return nullptr;
-    }
+    return WrapX509(x, encoded, (size_t)(p - encoded));
+}
+
+CertContextImpl* ContextFromX509(X509* x509)
+{
+    unsigned char* der = nullptr;
+    int length = x509 != nullptr ? i2d_X509(x509, &der) : 0;
+    CertContextImpl* impl = nullptr;
+    if (length > 0 && X509_up_ref(x509) == 1)
+        impl = WrapX509(x509, der, (size_t)length);
+    OPENSSL_free(der);
     return impl;
 }
 
@@ -406,12 +429,7 @@ PCCERT_CONTEXT NewCertContext(X509* x509, EVP_PKEY* privateKey)
 {
     if (x509 == nullptr)
         return nullptr;
-    unsigned char* der = nullptr;
-    int length = i2d_X509(x509, &der);
-    if (length <= 0)
-        return nullptr;
-    CertContextImpl* impl = ContextFromEncoded(der, (DWORD)length);
-    OPENSSL_free(der);
+    CertContextImpl* impl = ContextFromX509(x509);
     if (impl == nullptr)
         return nullptr;
     if (privateKey != nullptr && EVP_PKEY_up_ref(privateKey))

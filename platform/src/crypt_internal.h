@@ -18,7 +18,7 @@ struct CertContextData;
 struct CertContextImpl {
     CERT_CONTEXT context;   // first member: PCCERT_CONTEXT points here
     CERT_INFO info;         // context.pCertInfo points here; its blobs point into `data`
-    X509* x509;             // owned
+    X509* x509;             // one reference held (the certificate may be shared)
     EVP_PKEY* privateKey;   // owned; null when no private key is associated
     int refCount;
     CertStoreImpl* store;   // the store the context was taken from, or null
@@ -34,12 +34,13 @@ X509* CertX509(PCCERT_CONTEXT context);
 // For a certificate of "MY" it is read from the store's key file on first use.
 EVP_PKEY* CertPrivateKey(PCCERT_CONTEXT context);
 
-// A new context for a copy of the certificate (refcount 1, no store), or null.
+// A new context for the certificate (refcount 1, no store), or null.
 PCCERT_CONTEXT NewCertContext(X509* x509, EVP_PKEY* privateKey);
 
 // An in-memory store (nothing persisted), as a message's own certificate store.
 HCERTSTORE OpenMemoryStore();
-// Adds a copy of the certificate to a memory store; returns FALSE on failure.
+// Adds the certificate to a memory store (as CERT_STORE_ADD_ALWAYS would);
+// returns FALSE on failure.
 BOOL AddX509ToMemoryStore(HCERTSTORE store, X509* x509);
 
 // Loads the "default" and "legacy" providers once (RC2, DES and the old

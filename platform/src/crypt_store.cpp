@@ -12,6 +12,7 @@
 #include <openssl/x509v3.h>
 
 #include "crypt_store.h"
+#include "api_guard.h"
 #include "der_reader.h"
 
 namespace {
@@ -73,12 +74,16 @@ bool Listed(const CertStoreImpl* store, const CertContextImpl* impl)
 }
 
 // The position after `previous` in the store's list. `foreign` tells of a
-// previous context that is not the store's.
+// previous context that is not the store's. An enumeration goes on from
+// where the last search ended, so that walking the store stays linear.
 size_t PositionAfter(CertStoreImpl* store, PCCERT_CONTEXT previous, bool* foreign)
 {
     *foreign = false;
     if (previous == nullptr)
         return 0;
+    size_t hint = store->lastFound;
+    if (hint < store->certs.size() && store->certs[hint] == CertImpl(previous))
+        return hint + 1;
     auto it = std::find(store->certs.begin(), store->certs.end(), CertImpl(previous));
     *foreign = it == store->certs.end();
     return *foreign ? store->certs.size() : (size_t)(it - store->certs.begin()) + 1;
@@ -185,7 +190,11 @@ BOOL AddContext(CertStoreImpl* store, CertContextImpl* source, DWORD disposition
 
     // Our reference to the key of a context being replaced, which may go.
     std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)> keptKey(nullptr, EVP_PKEY_free);
-    CertContextImpl* existing = FindByThumbprint(store, source->data->thumbprint);
+    // ALWAYS adds to a memory store whatever it holds: no search, so that
+    // filling a store (a message's certificates) stays linear.
+    bool keepsDuplicates = disposition == CERT_STORE_ADD_ALWAYS && store->dir.empty();
+    CertContextImpl* existing =
+        keepsDuplicates ? nullptr : FindByThumbprint(store, source->data->thumbprint);
     if (existing != nullptr) {
         if (disposition == CERT_STORE_ADD_NEW) {
             SetLastError(CRYPT_E_EXISTS);
@@ -215,7 +224,8 @@ BOOL AddContext(CertStoreImpl* store, CertContextImpl* source, DWORD disposition
                 if (old != nullptr && EVP_PKEY_up_ref(old) == 1)
                     keptKey.reset(key = old);
             }
-            RemoveFiles(store, existing);
+            // A kept key's file stays: the same name holds it for the new context.
+            RemoveFiles(store, existing, keptKey != nullptr);
             Unlist(store, existing);  // may destroy `existing`
             if (!store->dir.empty())
                 DropFromIndex(store->dir, source->data->thumbprint);
@@ -231,7 +241,8 @@ BOOL AddContext(CertStoreImpl* store, CertContextImpl* source, DWORD disposition
     copy->data->keyFileChecked = true;  // its key, if any, is the one given
     AdoptIntoStore(store, copy);
     if (!PersistAdded(store, copy)) {
-        RemoveFiles(store, copy);
+        // A key that was there before the call is not this failure's to remove.
+        RemoveFiles(store, copy, keptKey != nullptr);
         Unlist(store, copy);
         SetLastError(CRYPT_E_FILE_ERROR);
         return FALSE;
@@ -288,18 +299,26 @@ HCERTSTORE OpenMemoryStore()
 
 BOOL AddX509ToMemoryStore(HCERTSTORE handle, X509* x509)
 {
-    PCCERT_CONTEXT context = NewCertContext(x509, nullptr);
-    if (context == nullptr)
+    std::lock_guard<std::recursive_mutex> guard(CryptLock());
+    CertStoreImpl* store = OpenStoreFromHandle(handle);
+    if (store == nullptr || !store->dir.empty()) {
+        SetLastError(E_INVALIDARG);
         return FALSE;
-    BOOL ok = CertAddCertificateContextToStore(handle, context, CERT_STORE_ADD_ALWAYS, nullptr);
-    CertFreeCertificateContext(context);
-    return ok;
+    }
+    // The store takes the decoded certificate as it is: no copy to decode again.
+    CertContextImpl* impl = ContextFromX509(x509);
+    if (impl == nullptr)
+        return FALSE;
+    impl->data->keyFileChecked = true;
+    AdoptIntoStore(store, impl);
+    return TRUE;
 }
 
 extern "C" {
 
 HCERTSTORE WINAPI CertOpenSystemStoreA(HCRYPTPROV_LEGACY hProv, LPCSTR szSubsystemProtocol)
 {
+    API_GUARD_BEGIN
     bool personal = false;
     std::string dir = OpenSystemStoreFolder(szSubsystemProtocol, &personal);
     if (dir.empty())
@@ -311,6 +330,7 @@ HCERTSTORE WINAPI CertOpenSystemStoreA(HCRYPTPROV_LEGACY hProv, LPCSTR szSubsyst
     LiveStores().insert(store);
     LoadFolder(store);
     return store;
+    API_GUARD_END(nullptr, CRYPT_MEMORY_ERROR)
 }
 
 BOOL WINAPI CertCloseStore(HCERTSTORE hCertStore, DWORD dwFlags)
@@ -348,6 +368,7 @@ PCCERT_CONTEXT WINAPI CertFindCertificateInStore(HCERTSTORE hCertStore, DWORD dw
                                                  const void* pvFindPara,
                                                  PCCERT_CONTEXT pPrevCertContext)
 {
+    API_GUARD_BEGIN
     std::lock_guard<std::recursive_mutex> guard(CryptLock());
     CertStoreImpl* store = OpenStoreFromHandle(hCertStore);
     if (store == nullptr) {
@@ -364,20 +385,24 @@ PCCERT_CONTEXT WINAPI CertFindCertificateInStore(HCERTSTORE hCertStore, DWORD dw
     PCCERT_CONTEXT found = nullptr;
     for (; found == nullptr && position < store->certs.size(); ++position) {
         CertContextImpl* impl = store->certs[position];
-        if (store->deleted.count(impl) == 0 && Matches(impl, dwFindType, pvFindPara))
+        if (store->deleted.count(impl) == 0 && Matches(impl, dwFindType, pvFindPara)) {
             found = HandOut(impl);
+            store->lastFound = position;
+        }
     }
     // Freed only now: freeing may shorten the list.
     CertFreeCertificateContext(pPrevCertContext);
     if (found == nullptr)
         SetLastError(foreign ? E_INVALIDARG : CRYPT_E_NOT_FOUND);
     return found;
+    API_GUARD_END(nullptr, CRYPT_MEMORY_ERROR)
 }
 
 BOOL WINAPI CertAddCertificateContextToStore(HCERTSTORE hCertStore, PCCERT_CONTEXT pCertContext,
                                              DWORD dwAddDisposition,
                                              PCCERT_CONTEXT* ppStoreContext)
 {
+    API_GUARD_BEGIN
     std::lock_guard<std::recursive_mutex> guard(CryptLock());
     if (ppStoreContext != nullptr)
         *ppStoreContext = nullptr;
@@ -389,6 +414,7 @@ BOOL WINAPI CertAddCertificateContextToStore(HCERTSTORE hCertStore, PCCERT_CONTE
         return FALSE;
     }
     return AddContext(store, CertImpl(pCertContext), dwAddDisposition, ppStoreContext);
+    API_GUARD_END(FALSE, CRYPT_MEMORY_ERROR)
 }
 
 BOOL WINAPI CertAddEncodedCertificateToStore(HCERTSTORE hCertStore, DWORD dwCertEncodingType,
@@ -396,6 +422,7 @@ BOOL WINAPI CertAddEncodedCertificateToStore(HCERTSTORE hCertStore, DWORD dwCert
                                              DWORD dwAddDisposition,
                                              PCCERT_CONTEXT* ppCertContext)
 {
+    API_GUARD_BEGIN
     std::lock_guard<std::recursive_mutex> guard(CryptLock());
     if (ppCertContext != nullptr)
         *ppCertContext = nullptr;
@@ -408,10 +435,12 @@ BOOL WINAPI CertAddEncodedCertificateToStore(HCERTSTORE hCertStore, DWORD dwCert
     BOOL ok = AddContext(store, decoded, dwAddDisposition, ppCertContext);
     ReleaseContextRef(decoded);
     return ok;
+    API_GUARD_END(FALSE, CRYPT_MEMORY_ERROR)
 }
 
 BOOL WINAPI CertDeleteCertificateFromStore(PCCERT_CONTEXT pCertContext)
 {
+    API_GUARD_BEGIN
     if (pCertContext == nullptr) {
         SetLastError(E_INVALIDARG);
         return FALSE;
@@ -434,6 +463,7 @@ BOOL WINAPI CertDeleteCertificateFromStore(PCCERT_CONTEXT pCertContext)
     // Like Windows, the context passed in is freed whatever the outcome.
     CertFreeCertificateContext(pCertContext);
     return ok;
+    API_GUARD_END(FALSE, CRYPT_MEMORY_ERROR)
 }
 
 }  // extern "C"

@@ -42,7 +42,8 @@ const char* const kKnownStores[] = {"MY", "CA", "Root", "AddressBook"};
 // No certificate, key or index is anywhere near this size.
 const off_t kMaxStoreFile = 1024 * 1024;
 
-std::string StoresRoot()
+// The folder of our own under the user's data folder; "" without a home.
+std::string AppFolder()
 {
     const char* data = getenv("XDG_DATA_HOME");
     std::string base;
@@ -54,7 +55,7 @@ std::string StoresRoot()
             return "";
         base = std::string(home) + "/.local/share";
     }
-    return base + "/zsmime/stores";
+    return base + "/zsmime";
 }
 
 bool MakeDirs(const std::string& path)
@@ -223,18 +224,20 @@ std::string OpenSystemStoreFolder(const char* name, bool* personal)
         SetLastError(E_INVALIDARG);
         return "";
     }
-    std::string root = StoresRoot();
-    if (root.empty() || FailureDue("CertOpenSystemStoreA")) {
+    std::string app = AppFolder();
+    if (app.empty() || FailureDue("CertOpenSystemStoreA")) {
         SetLastError(ERROR_FILE_NOT_FOUND);
         return "";
     }
+    std::string root = app + "/stores";
     std::string folder = FolderName(root, name);
     std::string dir = root + "/" + folder;
     if (!MakeDirs(dir)) {
         SetLastError(errno == EACCES ? ERROR_ACCESS_DENIED : ERROR_FILE_NOT_FOUND);
         return "";
     }
-    if (!PrivateFolder(root) || !PrivateFolder(dir)) {
+    // The folders we make; those above them are the user's business.
+    if (!PrivateFolder(app) || !PrivateFolder(root) || !PrivateFolder(dir)) {
         SetLastError(ERROR_ACCESS_DENIED);
         return "";
     }
@@ -275,6 +278,7 @@ void LoadFolder(CertStoreImpl* store)
     std::sort(unlisted.begin(), unlisted.end());
     order.insert(order.end(), unlisted.begin(), unlisted.end());
 
+    std::set<std::string> loaded;  // thumbprints
     for (const std::string& file : order) {
         std::vector<BYTE> bytes;
         if (!ReadStoreFile(store->dir + "/" + file, &bytes))
@@ -282,7 +286,7 @@ void LoadFolder(CertStoreImpl* store)
         CertContextImpl* impl = ContextFromEncoded(bytes.data(), (DWORD)bytes.size());
         if (impl == nullptr)
             continue;  // not a certificate: ignored, as an unreadable entry
-        if (FindByThumbprint(store, impl->data->thumbprint) != nullptr) {
+        if (!loaded.insert(impl->data->thumbprint).second) {
             DestroyContext(impl);
             continue;
         }
@@ -324,11 +328,11 @@ bool PersistAdded(CertStoreImpl* store, CertContextImpl* impl)
     return AppendIndex(store->dir, impl->data->thumbprint);
 }
 
-void RemoveFiles(CertStoreImpl* store, const CertContextImpl* impl)
+void RemoveFiles(CertStoreImpl* store, const CertContextImpl* impl, bool keepKey)
 {
     if (store->dir.empty())
         return;
     unlink((store->dir + "/" + FileOf(store, impl)).c_str());
-    if (store->personal)
+    if (store->personal && !keepKey)
         unlink(KeyFileOf(store, impl).c_str());
 }

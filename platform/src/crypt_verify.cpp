@@ -312,6 +312,7 @@ BOOL WINAPI CryptVerifyMessageSignature(PCRYPT_VERIFY_MESSAGE_PARA pVerifyPara,
 HCERTSTORE WINAPI CryptGetMessageCertificates(DWORD dwMsgAndCertEncodingType, HCRYPTPROV_LEGACY hCryptProv,
                                               DWORD dwFlags, const BYTE* pbSignedBlob, DWORD cbSignedBlob)
 {
+    API_GUARD_BEGIN
     EnsureCryptoProviders();
     if (!IsPkcs7Encoding(dwMsgAndCertEncodingType) || (pbSignedBlob == nullptr && cbSignedBlob > 0)) {
         SetLastError(E_INVALIDARG);
@@ -326,6 +327,7 @@ HCERTSTORE WINAPI CryptGetMessageCertificates(DWORD dwMsgAndCertEncodingType, HC
     if (store == nullptr)
         SetLastError(NTE_NO_MEMORY);
     return store;
+    API_GUARD_END(nullptr, CRYPT_MEMORY_ERROR)
 }
 
 BOOL WINAPI CryptVerifyDetachedMessageSignature(PCRYPT_VERIFY_MESSAGE_PARA pVerifyPara,
