@@ -219,13 +219,5 @@ char* SignDetachedText(HWND window, const char* source, Signer* signer, SmimeRes
 
 int SignDetached(HWND window, LPARAM, SmimeResult* result)
 {
-    // Declared first, released last: the source goes back to the host before "MY" closes.
-    Signer signer;
-    HostText source(g_host.CompGetSource(window));
-    if (source.get() == NULL) {
-        ShowMessage(TEXT_NO_SOURCE);
-        return 0;
-    }
-    char* text = SignDetachedText(window, source.get(), &signer, result);
-    return text != NULL && ReplaceComposerText(window, text) ? 1 : 0;
+    return SignComposer(window, SignDetachedText, result);
 }

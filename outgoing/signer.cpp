@@ -6,6 +6,7 @@
 
 #include "certs/cert_select.h"
 #include "common/encoding.h"
+#include "common/host_api.h"
 #include "common/messages.h"
 #include "common/size_query.h"
 #include "mime/address.h"
@@ -87,4 +88,17 @@ bool SignContent(PCCERT_CONTEXT cert, BOOL detached, const BYTE* data, DWORD siz
         ShowLastErrorText();
     ShowMessage(outcome == QUERY_FAILED ? TEXT_SIGN_SIZE_FAILED : TEXT_SIGN_FAILED);
     return false;
+}
+
+int SignComposer(HWND window, SignTextFunction sign, SmimeResult* result)
+{
+    // Declared first, released last: the source goes back to the host before "MY" closes.
+    Signer signer;
+    HostText source(g_host.CompGetSource(window));
+    if (source.get() == NULL) {
+        ShowMessage(TEXT_NO_SOURCE);
+        return 0;
+    }
+    char* text = sign(window, source.get(), &signer, result);
+    return text != NULL && ReplaceComposerText(window, text) ? 1 : 0;
 }

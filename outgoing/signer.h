@@ -24,3 +24,11 @@ bool OpenSigner(HWND window, SmimeResult* result, Signer* signer);
 // show their messages.
 bool SignContent(PCCERT_CONTEXT cert, BOOL detached, const BYTE* data, DWORD size, BYTE** blob,
                  DWORD* blobSize);
+
+// The signing functions' common form: the signed text of the host's source
+// (a new text, free()), or null after the failure's message.
+typedef char* (*SignTextFunction)(HWND window, const char* source, Signer* signer, SmimeResult* result);
+
+// Signs the composer's text with `sign` and writes the result back: 1 on
+// success. The source goes back to the host before the signer's store closes.
+int SignComposer(HWND window, SignTextFunction sign, SmimeResult* result);

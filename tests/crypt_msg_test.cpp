@@ -284,11 +284,7 @@ TEST_F(CryptMsgTest, EncryptedMessagesDecryptWithEachCipher)
 TEST_F(CryptMsgTest, EnvelopesOfEveryLengthFormReadBack)
 {
     HCERTSTORE store = StoreWith({bob_});
-    CRYPT_DECRYPT_MESSAGE_PARA para = {};
-    para.cbSize = sizeof para;
-    para.dwMsgAndCertEncodingType = kEncoding;
-    para.cCertStore = 1;
-    para.rghCertStore = &store;
+    CRYPT_DECRYPT_MESSAGE_PARA para = DecryptParams(&store);
     for (size_t length : {0, 1, 8, 119, 120, 247, 248, 65519, 65528, 70000}) {
         SCOPED_TRACE(length);
         ByteString content(length, 0);
@@ -322,11 +318,7 @@ TEST_F(CryptMsgTest, DecryptionNeedsAStoredCertificateWithItsKey)
 
     // Size query, too-small buffer, exact buffer.
     HCERTSTORE store = StoreWith({alice_});
-    CRYPT_DECRYPT_MESSAGE_PARA para = {};
-    para.cbSize = sizeof para;
-    para.dwMsgAndCertEncodingType = kEncoding;
-    para.cCertStore = 1;
-    para.rghCertStore = &store;
+    CRYPT_DECRYPT_MESSAGE_PARA para = DecryptParams(&store);
     DWORD size = 0;
     ASSERT_TRUE(CryptDecryptMessage(&para, blob.data(), (DWORD)blob.size(), nullptr, &size, nullptr));
     EXPECT_EQ(size, kText.size());
@@ -404,11 +396,7 @@ TEST_F(CryptMsgTest, FillCallAfterAQueryFollowsTheInputsCurrentBytes)
     // next call fills it.
     ByteString enveloped = LayerEncrypt({bob_}, szOID_RSA_DES_EDE3_CBC, {}, content);
     HCERTSTORE store = StoreWith({bob_});
-    CRYPT_DECRYPT_MESSAGE_PARA decrypt = {};
-    decrypt.cbSize = sizeof decrypt;
-    decrypt.dwMsgAndCertEncodingType = kEncoding;
-    decrypt.cCertStore = 1;
-    decrypt.rghCertStore = &store;
+    CRYPT_DECRYPT_MESSAGE_PARA decrypt = DecryptParams(&store);
     size = 0;
     ASSERT_TRUE(CryptDecryptMessage(&decrypt, enveloped.data(), (DWORD)enveloped.size(), nullptr,
                                     &size, nullptr));

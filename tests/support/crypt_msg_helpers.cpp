@@ -141,14 +141,20 @@ DWORD VerifyDetached(const ByteString& signature, const ByteString& content,
     return GetLastError();
 }
 
-ByteString Decrypt(const ByteString& blob, HCERTSTORE store, DWORD* error,
-                   PCCERT_CONTEXT* used)
+CRYPT_DECRYPT_MESSAGE_PARA DecryptParams(HCERTSTORE* store)
 {
     CRYPT_DECRYPT_MESSAGE_PARA para = {};
     para.cbSize = sizeof para;
     para.dwMsgAndCertEncodingType = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;
     para.cCertStore = 1;
-    para.rghCertStore = &store;
+    para.rghCertStore = store;
+    return para;
+}
+
+ByteString Decrypt(const ByteString& blob, HCERTSTORE store, DWORD* error,
+                   PCCERT_CONTEXT* used)
+{
+    CRYPT_DECRYPT_MESSAGE_PARA para = DecryptParams(&store);
     DWORD size = 0;
     *error = 0;
     if (!CryptDecryptMessage(&para, blob.data(), (DWORD)blob.size(), nullptr, &size, nullptr)) {

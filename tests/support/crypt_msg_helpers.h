@@ -42,6 +42,8 @@ ByteString LayerEncrypt(const std::vector<PCCERT_CONTEXT>& recipients, const cha
 
 // Verification parameters that take the signer from the message's certificates.
 CRYPT_VERIFY_MESSAGE_PARA VerifyParams();
+// Decryption with the keys of one store (*store must outlive the parameters).
+CRYPT_DECRYPT_MESSAGE_PARA DecryptParams(HCERTSTORE* store);
 
 // The layer's verification and decryption with the size-query pattern; on
 // failure the content is empty and *error holds the last error.
