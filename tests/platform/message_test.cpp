@@ -231,8 +231,9 @@ TEST(Messages, Rc2KeyLengthFollowsTheParameterVersion)
         rc2.dwVersion = version;
         BYTE encoded[64];
         DWORD encodedSize = sizeof encoded;
-        if (version != 0)
+        if (version != 0) {
             ASSERT_TRUE(CryptEncodeObject(X509_ASN_ENCODING, PKCS_RC2_CBC_PARAMETERS, &rc2, encoded, &encodedSize));
+        }
         CRYPT_ENCRYPT_MESSAGE_PARA para;
         memset(&para, 0, sizeof para);
         para.cbSize = sizeof para;
