@@ -92,25 +92,19 @@ static int CheckChain(HCERTSTORE caStore, PCCERT_CONTEXT cert, HCERTSTORE carrie
     if (CertVerifyTimeValidity(NULL, cert->pCertInfo) == 0)
         result->flags |= SR_SIGNER_CURRENT;
 
-    PCCERT_CHAIN_CONTEXT chain = BuildChain(cert, carried);
-    int trusted = 0;
-    if (ChainTrusted(chain)) {
-        trusted = RecordRoot(chain->rgpChain[0], result);
-        if (trusted && fileIfTrusted)
-            FileTrustedSigner(caStore, cert, carried, chain->rgpChain[0]);
-    }
-    if (chain != NULL)
-        CertFreeCertificateChain(chain);
+    ChainContext chain(BuildChain(cert, carried));
+    if (!ChainTrusted(chain.get()))
+        return 0;
+    int trusted = RecordRoot(chain.get()->rgpChain[0], result);
+    if (trusted && fileIfTrusted)
+        FileTrustedSigner(caStore, cert, carried, chain.get()->rgpChain[0]);
     return trusted;
 }
 
 bool CertChainTrusted(PCCERT_CONTEXT cert)
 {
-    PCCERT_CHAIN_CONTEXT chain = BuildChain(cert, cert->hCertStore);
-    bool trusted = ChainTrusted(chain);
-    if (chain != NULL)
-        CertFreeCertificateChain(chain);
-    return trusted;
+    ChainContext chain(BuildChain(cert, cert->hCertStore));
+    return ChainTrusted(chain.get());
 }
 
 static int CheckTrust(PCCERT_CONTEXT cert, HCERTSTORE carried, bool fileIfTrusted, SmimeResult* result)

@@ -87,6 +87,24 @@ private:
     PCCERT_CONTEXT cert_;
 };
 
+// A certificate chain, released with CertFreeCertificateChain.
+class ChainContext {
+public:
+    explicit ChainContext(PCCERT_CHAIN_CONTEXT chain = NULL) : chain_(chain) {}
+    ~ChainContext()
+    {
+        if (chain_ != NULL)
+            CertFreeCertificateChain(chain_);
+    }
+    ChainContext(const ChainContext&) = delete;
+    ChainContext& operator=(const ChainContext&) = delete;
+
+    PCCERT_CHAIN_CONTEXT get() const { return chain_; }
+
+private:
+    PCCERT_CHAIN_CONTEXT chain_;
+};
+
 // Certificate contexts gathered for one call that takes them as an array.
 template <DWORD N>
 class CertContextArray {
