@@ -50,7 +50,7 @@ SizeQueryOutcome Query(FakeOutput& fake, DWORD estimate, std::vector<BYTE>* got)
 
 TEST(SizeQueryTest, CallsOnceWhenTheEstimateIsEnoughAndAgainWithTheSizeAsked)
 {
-    FakeOutput fake{{1, 2, 3, 4, 5}};
+    FakeOutput fake{{1, 2, 3, 4, 5}, 0, {}};
     std::vector<BYTE> got;
     EXPECT_EQ(Query(fake, 16, &got), QUERY_DONE);
     EXPECT_EQ(got, fake.output);
@@ -64,7 +64,7 @@ TEST(SizeQueryTest, CallsOnceWhenTheEstimateIsEnoughAndAgainWithTheSizeAsked)
 
 TEST(SizeQueryTest, TellsWhichCallFailedAndKeepsTheLastError)
 {
-    FakeOutput fake{{1, 2, 3}, CRYPT_E_UNKNOWN_ALGO};
+    FakeOutput fake{{1, 2, 3}, CRYPT_E_UNKNOWN_ALGO, {}};
     std::vector<BYTE> got;
     EXPECT_EQ(Query(fake, 16, &got), QUERY_FAILED);
     EXPECT_EQ(GetLastError(), (DWORD)CRYPT_E_UNKNOWN_ALGO);
