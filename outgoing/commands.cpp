@@ -1,4 +1,5 @@
 // The commands of the composition window: encrypt, sign, sign and encrypt.
+#include <stdlib.h>
 #include <string.h>
 
 #include "common/guards.h"
@@ -8,6 +9,7 @@
 #include "outgoing/composer.h"
 #include "outgoing/encrypt.h"
 #include "outgoing/report.h"
+#include "outgoing/signer.h"
 #include "outgoing/sign.h"
 #include "settings/settings.h"
 
@@ -41,18 +43,38 @@ void WINAPI OnSignCommand(HWND window, LPARAM value)
     StampPluginHeader(window);
 }
 
-void WINAPI OnSignEncryptCommand(HWND window, LPARAM value)
+// Signs the composer's text, then encrypts the signed text; the composer is
+// written once, with the result, so a step that fails leaves it as it was.
+// The source goes back to the host as soon as it is signed: a large message
+// is then never held as source, signed text and enveloped text at once.
+static char* SignAndEncryptText(HWND window, SmimeResult* result)
 {
-    // The composed message, put back when either step does not succeed.
-    HostText saved(g_host.CompGetSource(window));
+    char* signedText = NULL;
+    {
+        Signer signer;
+        HostText source(g_host.CompGetSource(window));
+        if (source.get() == NULL) {
+            ShowMessage(TEXT_NO_SOURCE);
+            return NULL;
+        }
+        signedText = SettingIsYes(g_settings.detachedSig)
+                         ? SignDetachedText(window, source.get(), &signer, result)
+                         : SignOpaqueText(window, source.get(), &signer, result);
+    }
+    if (signedText == NULL)
+        return NULL;
+    char* text = EncryptText(window, signedText, result);
+    free(signedText);
+    return text;
+}
+
+void WINAPI OnSignEncryptCommand(HWND window, LPARAM)
+{
     SmimeResult result;
     memset(&result, 0, sizeof result);
-    bool done = RunSigningForm(window, value, &result) == 1 && EncryptMessage(window, value, &result) == 1;
-    if (done)
-        ShowReport({TEXT_RECIPIENTS, "\n", result.certText, "\n\n", TEXT_SIGNER, "\n", result.signerName});
-    else if (saved.get() != NULL)
-        g_host.CompSetSource(window, saved.get());
-    saved.Release();
-    if (done)
-        StampPluginHeader(window);
+    char* text = SignAndEncryptText(window, &result);
+    if (text == NULL || !ReplaceComposerText(window, text))
+        return;
+    ShowReport({TEXT_RECIPIENTS, "\n", result.certText, "\n\n", TEXT_SIGNER, "\n", result.signerName});
+    StampPluginHeader(window);
 }

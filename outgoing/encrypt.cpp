@@ -43,10 +43,11 @@ enum { RC2_PARAMETERS_ESTIMATE = 16 };
 const char kEnvelopedType[] = "application/x-pkcs7-mime;\n name=\"smime.p7m\";\n smime-type=enveloped-data\n";
 
 // Everything one encryption owns. Members are released in the reverse of
-// their order here: the source goes back to the host first, the stores close
-// after the certificates taken from them ("CA", "MY", then "AddressBook").
+// their order here: the stores close after the certificates taken from them
+// ("CA", "MY", then "AddressBook").
 struct EncryptJob {
     HWND window = NULL;
+    const char* source = NULL;  // borrowed
     HeapBuffer<char> addresses;
     HeapBuffer<SmimeResult> scratch;  // what the trust check writes is not the command's
     StoreHandle addressBook{CLOSE_ON_STDOUT};
@@ -56,7 +57,6 @@ struct EncryptJob {
     HeapBuffer<BYTE> rc2Parameters;
     BYTE ivParameter[2 + 16] = {};  // DER OCTET STRING of an AES IV
     HeapBuffer<BYTE> blob;
-    HostText source;
     MimePart part;
 };
 
@@ -260,8 +260,8 @@ bool ChooseAlgorithm(EncryptJob* job, CRYPT_ENCRYPT_MESSAGE_PARA* para)
 bool EncryptSource(EncryptJob* job, const CRYPT_ENCRYPT_MESSAGE_PARA& para, DWORD* blobSize)
 {
     CRYPT_ENCRYPT_MESSAGE_PARA copy = para;
-    const BYTE* content = (const BYTE*)job->source.get();
-    DWORD contentSize = (DWORD)strlen(job->source.get());
+    const BYTE* content = (const BYTE*)job->source;
+    DWORD contentSize = (DWORD)strlen(job->source);
     // Room for the padded content and, per recipient, at most its certificate's
     // size (the issuer, serial and encrypted key are parts of it).
     size_t room = ENVELOPE_ROOM;
@@ -288,71 +288,88 @@ bool EncryptSource(EncryptJob* job, const CRYPT_ENCRYPT_MESSAGE_PARA& para, DWOR
     return false;
 }
 
-}  // namespace
-
-int EncryptMessage(HWND window, LPARAM, SmimeResult* result)
+// The enveloped text of job->source, or null after the failure's message.
+char* EncryptJobText(EncryptJob* job, SmimeResult* result)
 {
-    EncryptJob job;
-    job.window = window;
-    job.source.Reset(g_host.CompGetSource(window));
-    if (job.source.get() == NULL) {
-        ShowMessage(TEXT_NO_SOURCE);
-        return 0;
-    }
+    HWND window = job->window;
     // Only the headers are kept; the body is replaced by the enveloped data.
-    if (!ParseHeaders(&job.part, job.source.get())) {
+    if (!ParseHeaders(&job->part, job->source)) {
         ShowMessage(TEXT_OUT_OF_MEMORY);
-        return 0;
+        return NULL;
     }
 
     HeapBuffer<char> recipients((char*)calloc(RECIPIENT_HEADERS_SIZE, 1));
     if (recipients.get() == NULL) {
         ShowMessage(TEXT_OUT_OF_MEMORY);
-        return 0;
+        return NULL;
     }
     if (!ReadRecipientHeaders(window, recipients.get(), RECIPIENT_HEADERS_SIZE))
-        return 0;
+        return NULL;
     if (recipients.get()[0] == '\0') {
         ShowMissingRecipient("");
-        return 0;
+        return NULL;
     }
     recipients.get()[strlen(recipients.get()) - 1] = '\0';  // the trailing comma
 
     // The bare addresses never take more room than the values they come from.
-    job.addresses.Reset((char*)calloc(strlen(recipients.get()) + 1, 1));
-    job.scratch.Reset((SmimeResult*)calloc(1, sizeof(SmimeResult)));
-    if (job.addresses.get() == NULL || job.scratch.get() == NULL) {
+    job->addresses.Reset((char*)calloc(strlen(recipients.get()) + 1, 1));
+    job->scratch.Reset((SmimeResult*)calloc(1, sizeof(SmimeResult)));
+    if (job->addresses.get() == NULL || job->scratch.get() == NULL) {
         ShowMessage(TEXT_OUT_OF_MEMORY);
-        return 0;
+        return NULL;
     }
     int count = 0;
-    CollectAddresses(recipients.get(), job.addresses.get(), &count);
+    CollectAddresses(recipients.get(), job->addresses.get(), &count);
     if (count == 0) {  // only empty groups such as "undisclosed-recipients:;"
         ShowMissingRecipient("");
-        return 0;
+        return NULL;
     }
     if (count > MAX_ADDRESSES) {
         ShowMessage(TEXT_TOO_MANY_RECIPIENTS);
-        return 0;
+        return NULL;
     }
 
-    if (!OpenStores(&job) || !AddOwnCertificate(&job, result) ||
-        !AddRecipientCertificates(&job, job.addresses.get(), result))
-        return 0;
+    if (!OpenStores(job) || !AddOwnCertificate(job, result) ||
+        !AddRecipientCertificates(job, job->addresses.get(), result))
+        return NULL;
 
     CRYPT_ENCRYPT_MESSAGE_PARA para;
     memset(&para, 0, sizeof para);
     para.cbSize = sizeof para;
     para.dwMsgEncodingType = MESSAGE_ENCODING;
-    if (!ChooseAlgorithm(&job, &para))
-        return 0;
+    if (!ChooseAlgorithm(job, &para))
+        return NULL;
 
     DWORD blobSize = 0;
-    if (!EncryptSource(&job, para, &blobSize))
+    if (!EncryptSource(job, para, &blobSize))
+        return NULL;
+    char* text = BuildPkcs7MimeText(&job->part, kEnvelopedType, job->blob.Take(), blobSize);
+    if (text != NULL)
+        result->flags |= SR_ENCRYPTED;
+    return text;
+}
+
+}  // namespace
+
+char* EncryptText(HWND window, const char* source, SmimeResult* result)
+{
+    EncryptJob job;
+    job.window = window;
+    job.source = source;
+    return EncryptJobText(&job, result);
+}
+
+int EncryptMessage(HWND window, LPARAM, SmimeResult* result)
+{
+    EncryptJob job;
+    // Declared after the job: the source goes back to the host before the stores close.
+    HostText source(g_host.CompGetSource(window));
+    if (source.get() == NULL) {
+        ShowMessage(TEXT_NO_SOURCE);
         return 0;
-    char* text = BuildPkcs7MimeText(&job.part, kEnvelopedType, job.blob.Take(), blobSize);
-    if (text == NULL || !ReplaceComposerText(window, text))
-        return 0;
-    result->flags |= SR_ENCRYPTED;
-    return 1;
+    }
+    job.window = window;
+    job.source = source.get();
+    char* text = EncryptJobText(&job, result);
+    return text != NULL && ReplaceComposerText(window, text) ? 1 : 0;
 }

@@ -186,6 +186,37 @@ MimePart* BuildSignedOuterPart(const char* source, const char* kind, const char*
     return part;
 }
 
+char* SignDetachedText(HWND window, const char* source, Signer* signer, SmimeResult* result)
+{
+    if (!OpenSigner(window, result, signer))
+        return NULL;
+    char boundary[BOUNDARY_SIZE];
+    MakeBoundary(boundary);
+    std::unique_ptr<MimePart> outer(BuildSignedOuterPart(source, "DSIG", boundary));
+    if (!outer)
+        return NULL;
+    HeapBuffer<char> firstPart(BuildSignedFirstPart(source));
+    if (firstPart.get() == NULL)
+        return NULL;
+
+    BYTE* signedBlob = NULL;
+    DWORD blobSize = 0;
+    if (!SignContent(signer->cert.get(), TRUE, (const BYTE*)firstPart.get(), (DWORD)strlen(firstPart.get()),
+                     &signedBlob, &blobSize))
+        return NULL;
+    HeapBuffer<BYTE> blob(signedBlob);
+    HeapBuffer<char> base64(EncodeBlob(blob.get(), blobSize));
+    if (base64.get() == NULL)
+        return NULL;
+    // The first part is taken over by the assembly.
+    char* text = AssembleSignedMessage(*outer, boundary, firstPart.Take(), base64.get());
+    if (text == NULL)
+        ShowMessage(TEXT_OUT_OF_MEMORY);
+    else
+        result->flags |= SR_SIGNED;
+    return text;
+}
+
 int SignDetached(HWND window, LPARAM, SmimeResult* result)
 {
     // Declared first, released last: the source goes back to the host before "MY" closes.
@@ -195,31 +226,6 @@ int SignDetached(HWND window, LPARAM, SmimeResult* result)
         ShowMessage(TEXT_NO_SOURCE);
         return 0;
     }
-    if (!OpenSigner(window, result, &signer))
-        return 0;
-    char boundary[BOUNDARY_SIZE];
-    MakeBoundary(boundary);
-    std::unique_ptr<MimePart> outer(BuildSignedOuterPart(source.get(), "DSIG", boundary));
-    if (!outer)
-        return 0;
-    HeapBuffer<char> firstPart(BuildSignedFirstPart(source.get()));
-    if (firstPart.get() == NULL)
-        return 0;
-
-    BYTE* signedBlob = NULL;
-    DWORD blobSize = 0;
-    if (!SignContent(signer.cert.get(), TRUE, (const BYTE*)firstPart.get(), (DWORD)strlen(firstPart.get()),
-                     &signedBlob, &blobSize))
-        return 0;
-    HeapBuffer<BYTE> blob(signedBlob);
-    HeapBuffer<char> base64(EncodeBlob(blob.get(), blobSize));
-    if (base64.get() == NULL)
-        return 0;
-    // The first part is taken over by the assembly.
-    char* text = AssembleSignedMessage(*outer, boundary, firstPart.Take(), base64.get());
-    outer.reset();
-    if (!ReplaceComposerText(window, text))
-        return 0;
-    result->flags |= SR_SIGNED;
-    return 1;
+    char* text = SignDetachedText(window, source.get(), &signer, result);
+    return text != NULL && ReplaceComposerText(window, text) ? 1 : 0;
 }

@@ -18,42 +18,47 @@ const char kSignedDataType[] = "application/x-pkcs7-mime;\n name=\"smime.p7m\";\
 
 }  // namespace
 
+char* SignOpaqueText(HWND window, const char* source, Signer* signer, SmimeResult* result)
+{
+    // Only the headers are kept; the body is replaced by the signed data.
+    MimePart part;
+    if (!ParseHeaders(&part, source)) {
+        ShowMessage(TEXT_OUT_OF_MEMORY);
+        return NULL;
+    }
+    if (!OpenSigner(window, result, signer))
+        return NULL;
+    // The source as the host gave it is what gets signed, but for Bcc: every
+    // recipient can read the signed content, so it must not name the hidden
+    // ones. The composer keeps its Bcc for the host to send by.
+    bool hasBcc = false;
+    HeapBuffer<char> withoutBcc(CopyWithoutHeaderField(source, "Bcc", &hasBcc));
+    if (hasBcc && withoutBcc.get() == NULL) {
+        ShowMessage(TEXT_OUT_OF_MEMORY);
+        return NULL;
+    }
+    const char* content = hasBcc ? withoutBcc.get() : source;
+    BYTE* blob = NULL;
+    DWORD blobSize = 0;
+    if (!SignContent(signer->cert.get(), FALSE, (const BYTE*)content, (DWORD)strlen(content), &blob, &blobSize))
+        return NULL;
+    withoutBcc.Release();
+    // The blob is taken over by the text builder.
+    char* text = BuildPkcs7MimeText(&part, kSignedDataType, blob, blobSize);
+    if (text != NULL)
+        result->flags |= SR_SIGNED;
+    return text;
+}
+
 int SignOpaque(HWND window, LPARAM, SmimeResult* result)
 {
     // Declared first, released last: the source goes back to the host before "MY" closes.
     Signer signer;
-    MimePart part;
     HostText source(g_host.CompGetSource(window));
     if (source.get() == NULL) {
         ShowMessage(TEXT_NO_SOURCE);
         return 0;
     }
-    // Only the headers are kept; the body is replaced by the signed data.
-    if (!ParseHeaders(&part, source.get())) {
-        ShowMessage(TEXT_OUT_OF_MEMORY);
-        return 0;
-    }
-    if (!OpenSigner(window, result, &signer))
-        return 0;
-    // The source as the host gave it is what gets signed, but for Bcc: every
-    // recipient can read the signed content, so it must not name the hidden
-    // ones. The composer keeps its Bcc for the host to send by.
-    bool hasBcc = false;
-    HeapBuffer<char> withoutBcc(CopyWithoutHeaderField(source.get(), "Bcc", &hasBcc));
-    if (hasBcc && withoutBcc.get() == NULL) {
-        ShowMessage(TEXT_OUT_OF_MEMORY);
-        return 0;
-    }
-    const char* content = hasBcc ? withoutBcc.get() : source.get();
-    BYTE* blob = NULL;
-    DWORD blobSize = 0;
-    if (!SignContent(signer.cert.get(), FALSE, (const BYTE*)content, (DWORD)strlen(content), &blob, &blobSize))
-        return 0;
-    withoutBcc.Release();
-    // The blob is taken over by the text builder.
-    char* text = BuildPkcs7MimeText(&part, kSignedDataType, blob, blobSize);
-    if (text == NULL || !ReplaceComposerText(window, text))
-        return 0;
-    result->flags |= SR_SIGNED;
-    return 1;
+    char* text = SignOpaqueText(window, source.get(), &signer, result);
+    return text != NULL && ReplaceComposerText(window, text) ? 1 : 0;
 }

@@ -278,6 +278,34 @@ TEST_F(CryptMsgTest, EncryptedMessagesDecryptWithEachCipher)
     CertCloseStore(store, 0);
 }
 
+// The encrypted content is framed by hand around OpenSSL's DER and decrypted
+// where it lies: every length form of the elements around it, read back by
+// the general decoder and decrypted straight into a buffer of the blob's size.
+TEST_F(CryptMsgTest, EnvelopesOfEveryLengthFormReadBack)
+{
+    HCERTSTORE store = StoreWith({bob_});
+    CRYPT_DECRYPT_MESSAGE_PARA para = {};
+    para.cbSize = sizeof para;
+    para.dwMsgAndCertEncodingType = kEncoding;
+    para.cCertStore = 1;
+    para.rghCertStore = &store;
+    for (size_t length : {0, 1, 8, 119, 120, 247, 248, 65519, 65528, 70000}) {
+        SCOPED_TRACE(length);
+        ByteString content(length, 0);
+        for (size_t i = 0; i < length; ++i)
+            content[i] = (BYTE)(i * 7);
+        ByteString blob = LayerEncrypt({alice_, bob_}, szOID_RSA_DES_EDE3_CBC, {}, content);
+        ASSERT_FALSE(blob.empty());
+        EXPECT_EQ(MessageType(blob), (DWORD)CMSG_ENVELOPED);
+        ByteString out(blob.size());
+        DWORD size = (DWORD)out.size();
+        ASSERT_TRUE(CryptDecryptMessage(&para, blob.data(), (DWORD)blob.size(), out.data(), &size, nullptr));
+        out.resize(size);
+        EXPECT_EQ(out, content);
+    }
+    CertCloseStore(store, 0);
+}
+
 TEST_F(CryptMsgTest, DecryptionNeedsAStoredCertificateWithItsKey)
 {
     ByteString blob = LayerEncrypt({alice_}, szOID_RSA_DES_EDE3_CBC, {}, ToBytes(kText));

@@ -2,9 +2,11 @@
 // RSA key transport to recipients named by issuer and serial number; read
 // back also with RSA-OAEP and EC key agreement recipients.
 //
-// Every call encrypts afresh, a size query too; for the same inputs the
-// result has exactly the same length (IV, wrapped keys and padded content
-// are all fixed-size), so a fill call after a size query fits.
+// Every call makes and wraps a content key afresh, a size query too; for the
+// same inputs the result has exactly the same length (IV, wrapped keys and
+// padded content are all fixed-size), so a fill call after a size query
+// fits. The content is encrypted only into a buffer that holds the result,
+// and decrypted where it lies.
 #include <string.h>
 
 
@@ -66,50 +68,135 @@ const EVP_CIPHER* ContentCipher(const CRYPT_ALGORITHM_IDENTIFIER& algorithm, DWO
     return nullptr;
 }
 
-Bytes BuildEnvelopedMessage(PCRYPT_ENCRYPT_MESSAGE_PARA para, DWORD recipientCount,
-                            PCCERT_CONTEXT recipients[], const BYTE* content, DWORD contentSize)
+// The certificates as OpenSSL's list (borrowed); null when one is unusable.
+STACK_OF(X509)* RecipientList(DWORD count, PCCERT_CONTEXT recipients[])
 {
-    DWORD error = 0;
-    const EVP_CIPHER* cipher = ContentCipher(para->ContentEncryptionAlgorithm, &error);
-    if (cipher == nullptr) {
-        SetLastError(error);
-        return {};
-    }
     STACK_OF(X509)* certs = sk_X509_new_null();
     bool ok = certs != nullptr;
-    for (DWORD i = 0; ok && i < recipientCount; ++i) {
+    for (DWORD i = 0; ok && i < count; ++i) {
         X509* x = CertX509(recipients[i]);
         ok = x != nullptr && sk_X509_push(certs, x) > 0;
     }
     if (!ok) {
         sk_X509_free(certs);
-        SetLastError(E_INVALIDARG);
-        return {};
+        return nullptr;
     }
-    BIO* in = BIO_new_mem_buf(content ? content : (const BYTE*)"", (int)contentSize);
-    CMS_ContentInfo* cms = in ? CMS_encrypt(certs, in, cipher, CMS_BINARY) : nullptr;
-    BIO_free(in);
-    sk_X509_free(certs);  // the certificates are borrowed
-    Bytes der;
-    if (cms != nullptr)
-        der = EncodeContentInfo(cms);
-    CMS_ContentInfo_free(cms);
-    ERR_clear_error();
-    if (der.empty())
-        SetLastError(cms == nullptr ? NTE_BAD_KEY : CRYPT_E_MSG_ERROR);
-    return der;
+    return certs;
 }
+
+// An enveloped message whose content goes straight from the caller's data
+// into the caller's buffer. OpenSSL builds all but the encrypted content
+// (the wrapped keys, the algorithm and its IV) and gives the keyed cipher;
+// the encrypted content, whose padded length is known beforehand, is framed
+// by hand at the end of the DER, where it always lies.
+class EnvelopeWriter {
+public:
+    ~EnvelopeWriter()
+    {
+        BIO_free_all(chain_);
+        CMS_ContentInfo_free(cms_);
+    }
+
+    // Makes the content key and wraps it for every recipient; the size of
+    // the whole message is then known. False with the error set.
+    bool Prepare(PCRYPT_ENCRYPT_MESSAGE_PARA para, DWORD recipientCount, PCCERT_CONTEXT recipients[],
+                 DWORD contentSize)
+    {
+        DWORD error = 0;
+        const EVP_CIPHER* cipher = ContentCipher(para->ContentEncryptionAlgorithm, &error);
+        if (cipher == nullptr)
+            return Fail(error);
+        STACK_OF(X509)* certs = RecipientList(recipientCount, recipients);
+        if (certs == nullptr)
+            return Fail(E_INVALIDARG);
+        // Without content: it is written by hand.
+        cms_ = CMS_encrypt(certs, nullptr, cipher, CMS_BINARY | CMS_PARTIAL | CMS_DETACHED);
+        sk_X509_free(certs);
+        BIO* sink = cms_ != nullptr ? BIO_new(BIO_s_null()) : nullptr;
+        chain_ = sink != nullptr ? CMS_dataInit(cms_, sink) : nullptr;
+        if (chain_ == nullptr) {
+            BIO_free(sink);
+            return Fail(NTE_BAD_KEY);
+        }
+        BIO* cipherBio = BIO_find_type(chain_, BIO_TYPE_CIPHER);
+        int block = 0;
+        if (cipherBio == nullptr || BIO_get_cipher_ctx(cipherBio, &keyed_) != 1 ||
+            EVP_CIPHER_CTX_get_mode(keyed_) != EVP_CIPH_CBC_MODE ||
+            (block = EVP_CIPHER_CTX_get_block_size(keyed_)) <= 0 || CMS_dataFinal(cms_, chain_) != 1)
+            return Fail(CRYPT_E_MSG_ERROR);
+        encryptedSize_ = ((size_t)contentSize / (size_t)block + 1) * (size_t)block;  // with its padding
+        Bytes header = DerHeader(0x80, encryptedSize_);  // [0] IMPLICIT OCTET STRING
+        Bytes der = EncodeContentInfo(cms_);
+        EnvelopedPath path;
+        if (der.empty() || !ReadEnvelopedPath(der.data(), der.size(), &path))
+            return Fail(CRYPT_E_MSG_ERROR);
+        prefix_ = DerGrownPrefix(path.levels, 4, header.size() + encryptedSize_);
+        if (prefix_.empty())
+            return Fail(CRYPT_E_MSG_ERROR);
+        prefix_.insert(prefix_.end(), header.begin(), header.end());
+        return true;
+    }
+
+    size_t size() const { return prefix_.size() + encryptedSize_; }
+
+    // Writes the message to out (size() bytes).
+    bool Write(const BYTE* content, DWORD contentSize, BYTE* out)
+    {
+        BYTE* encrypted = out + prefix_.size();
+        int written = 0, last = 0;
+        static const BYTE kNothing = 0;
+        bool ok = EVP_EncryptUpdate(keyed_, encrypted, &written, content != nullptr ? content : &kNothing,
+                                    (int)contentSize) == 1 &&
+                  EVP_EncryptFinal_ex(keyed_, encrypted + written, &last) == 1 &&
+                  (size_t)written + (size_t)last == encryptedSize_;
+        if (!ok)
+            return Fail(CRYPT_E_MSG_ERROR);
+        memcpy(out, prefix_.data(), prefix_.size());
+        return true;
+    }
+
+private:
+    static bool Fail(DWORD error)
+    {
+        ERR_clear_error();
+        SetLastError(error);
+        return false;
+    }
+
+    CMS_ContentInfo* cms_ = nullptr;
+    BIO* chain_ = nullptr;
+    EVP_CIPHER_CTX* keyed_ = nullptr;  // the chain's
+    Bytes prefix_;                     // everything before the encrypted bytes
+    size_t encryptedSize_ = 0;
+};
+
+// Where decrypted content goes: the caller's buffer when it holds the
+// encrypted size (the content is never longer), else a buffer of our own.
+struct ContentOut {
+    BYTE* caller = nullptr;
+    size_t capacity = 0;
+    Bytes own;
+    ByteSpan content;  // the result, in one of the two
+
+    uint8_t* Room(size_t needed)
+    {
+        if (caller != nullptr && needed <= capacity)
+            return caller;
+        own.resize(needed);
+        return own.data();
+    }
+};
 
 // A wrong content key shows, with near certainty, in the padding of the
 // last block. Checking that first keeps a message with many entries that
 // open a wrong key from being decrypted in full for each of them.
-bool LastBlockPadded(const EVP_CIPHER_CTX* keyed, const ASN1_OCTET_STRING* encrypted)
+bool LastBlockPadded(const EVP_CIPHER_CTX* keyed, ByteSpan encrypted)
 {
     int block = EVP_CIPHER_CTX_get_block_size(keyed);
-    int size = ASN1_STRING_length(encrypted);
-    const uint8_t* data = ASN1_STRING_get0_data(encrypted);
+    size_t size = encrypted.size;
+    const uint8_t* data = encrypted.data;
     if (block <= 1 || block > 32 || EVP_CIPHER_CTX_get_mode(keyed) != EVP_CIPH_CBC_MODE ||
-        size < 2 * block || size % block != 0)
+        size < 2 * (size_t)block || size % (size_t)block != 0)
         return true;  // the full pass decides
     EVP_CIPHER_CTX* copy = EVP_CIPHER_CTX_new();
     uint8_t out[64];
@@ -122,30 +209,34 @@ bool LastBlockPadded(const EVP_CIPHER_CTX* keyed, const ASN1_OCTET_STRING* encry
     return ok;
 }
 
-// The content key of one recipient entry has been opened: decrypts the
-// content with it into `content`. A key of the wrong length fails here
-// (CMS_DEBUG_DECRYPT is set on the message), never a random key.
-bool DecryptContent(CMS_ContentInfo* cms, Bytes* content)
+// Decrypts with a keyed cipher, the padding check first.
+bool DecryptSpan(EVP_CIPHER_CTX* keyed, ByteSpan encrypted, ContentOut* out)
 {
-    ASN1_OCTET_STRING** encrypted = CMS_get0_content(cms);
-    if (encrypted == nullptr || *encrypted == nullptr)
+    if (encrypted.data == nullptr || encrypted.size > 0x7FFFFFFF || !LastBlockPadded(keyed, encrypted))
         return false;
+    // OpenSSL asks for a block more than the content can take.
+    uint8_t* room = out->Room(encrypted.size + (size_t)EVP_CIPHER_CTX_get_block_size(keyed));
+    int written = 0, last = 0;
+    bool ok = EVP_DecryptUpdate(keyed, room, &written, encrypted.data, (int)encrypted.size) == 1 &&
+              EVP_DecryptFinal_ex(keyed, room + written, &last) == 1;
+    out->content.data = room;
+    out->content.size = ok ? (size_t)written + (size_t)last : 0;
+    return ok;
+}
+
+// The content key of one recipient entry has been opened: decrypts the
+// content with it. A key of the wrong length fails here (CMS_DEBUG_DECRYPT
+// is set on the message), never a random key.
+bool DecryptContent(CMS_ContentInfo* cms, ByteSpan encrypted, ContentOut* out)
+{
     BIO* chain = CMS_dataInit(cms, nullptr);
     if (chain == nullptr)
         return false;
     EVP_CIPHER_CTX* keyed = nullptr;
-    bool ok = BIO_get_cipher_ctx(chain, &keyed) == 1 && LastBlockPadded(keyed, *encrypted);
-    content->clear();
-    if (ok)
-        content->reserve((size_t)ASN1_STRING_length(*encrypted));  // never longer
-    uint8_t buffer[16384];
-    int got = 0;
-    while (ok && (got = BIO_read(chain, buffer, sizeof buffer)) > 0)
-        content->insert(content->end(), buffer, buffer + got);
-    ok = ok && BIO_get_cipher_status(chain) > 0;
+    BIO* cipherBio = BIO_find_type(chain, BIO_TYPE_CIPHER);
+    bool ok = cipherBio != nullptr && BIO_get_cipher_ctx(cipherBio, &keyed) == 1 &&
+              DecryptSpan(keyed, encrypted, out);
     BIO_free_all(chain);
-    if (!ok)
-        content->clear();
     return ok;
 }
 
@@ -207,41 +298,32 @@ Bytes UnwrapContentKey(const Rc2Version52& rc2, int index, CMS_RecipientInfo* re
     return contentKey;
 }
 
-bool DecryptRc2Version52(const Rc2Version52& rc2, const Bytes& contentKey, CMS_ContentInfo* cms,
-                         Bytes* content)
+bool DecryptRc2Version52(const Rc2Version52& rc2, const Bytes& contentKey, ByteSpan encrypted, ContentOut* out)
 {
-    ASN1_OCTET_STRING** encrypted = CMS_get0_content(cms);
-    if (encrypted == nullptr || *encrypted == nullptr || contentKey.empty() || contentKey.size() > 128)
+    if (contentKey.empty() || contentKey.size() > 128)
         return false;
-    const uint8_t* data = ASN1_STRING_get0_data(*encrypted);
-    int size = ASN1_STRING_length(*encrypted);
-    content->assign((size_t)size + 8, 0);
-    int written = 0, last = 0;
     EVP_CIPHER_CTX* ctx = EVP_CIPHER_CTX_new();
     bool ok = ctx != nullptr && EVP_DecryptInit_ex(ctx, EVP_rc2_cbc(), nullptr, nullptr, nullptr) == 1 &&
               EVP_CIPHER_CTX_set_key_length(ctx, (int)contentKey.size()) == 1 &&
               EVP_CIPHER_CTX_ctrl(ctx, EVP_CTRL_SET_RC2_KEY_BITS, 56, nullptr) == 1 &&
               EVP_DecryptInit_ex(ctx, nullptr, nullptr, contentKey.data(), rc2.iv) == 1 &&
-              LastBlockPadded(ctx, *encrypted) &&
-              EVP_DecryptUpdate(ctx, content->data(), &written, data, size) == 1 &&
-              EVP_DecryptFinal_ex(ctx, content->data() + written, &last) == 1;
+              DecryptSpan(ctx, encrypted, out);
     EVP_CIPHER_CTX_free(ctx);
-    content->resize(ok ? (size_t)(written + last) : 0);
     return ok;
 }
 
 // Opens the content key of one recipient entry (key transport, or one key
 // of a key agreement) with the certificate's private key, then the content.
-bool DecryptAsRecipient(CMS_ContentInfo* cms, const Rc2Version52* rc2, int index,
+bool DecryptAsRecipient(CMS_ContentInfo* cms, ByteSpan encrypted, const Rc2Version52* rc2, int index,
                         CMS_RecipientInfo* recipient, CMS_RecipientEncryptedKey* agreedKey,
-                        PCCERT_CONTEXT cert, Bytes* content)
+                        PCCERT_CONTEXT cert, ContentOut* content)
 {
     EVP_PKEY* key = CertPrivateKey(cert);
     if (key == nullptr)
         return false;
     if (rc2 != nullptr) {
         bool ok = agreedKey == nullptr &&
-                  DecryptRc2Version52(*rc2, UnwrapContentKey(*rc2, index, recipient, key), cms, content);
+                  DecryptRc2Version52(*rc2, UnwrapContentKey(*rc2, index, recipient, key), encrypted, content);
         ERR_clear_error();
         return ok;
     }
@@ -256,9 +338,48 @@ bool DecryptAsRecipient(CMS_ContentInfo* cms, const Rc2Version52* rc2, int index
                  CMS_RecipientInfo_kari_decrypt(cms, recipient, agreedKey) == 1;
         CMS_RecipientInfo_kari_set0_pkey(recipient, nullptr);
     }
-    bool ok = opened && DecryptContent(cms, content);
+    bool ok = opened && DecryptContent(cms, encrypted, content);
     ERR_clear_error();
     return ok;
+}
+
+// An enveloped ContentInfo in DER without its encrypted content, and where
+// that content lies in `der`: OpenSSL then parses only the small rest. False
+// for any other form (BER, constructed content, no content).
+bool SplitEnvelopedContent(const uint8_t* der, size_t size, Bytes* rest, ByteSpan* encrypted)
+{
+    EnvelopedPath path;
+    DerTlv type, algorithm, content;
+    if (!ReadEnvelopedPath(der, size, &path) || path.levels[0].total != size)
+        return false;
+    DerReader info(path.levels[3]);
+    if (!info.Read(0x06, &type) || !info.Read(0x30, &algorithm) || !info.Read(0x80, &content) || !info.AtEnd())
+        return false;
+    *rest = DerWithout(path.levels, 4, content);
+    encrypted->data = content.value;
+    encrypted->size = content.length;
+    return true;
+}
+
+// The parsed message and where its encrypted content lies (in the blob, or
+// in the parsed object when the message had to be read whole). Null with
+// the error set on failure.
+CMS_ContentInfo* ParseEnvelopedMessage(const BYTE* blob, DWORD size, ByteSpan* encrypted)
+{
+    Bytes rest;
+    if (SplitEnvelopedContent(blob, size, &rest, encrypted)) {
+        CMS_ContentInfo* cms = ParseContentInfo(rest.data(), rest.size());
+        if (cms != nullptr)
+            return cms;
+    }
+    *encrypted = ByteSpan();
+    CMS_ContentInfo* cms = ParseContentInfo(blob, size);
+    ASN1_OCTET_STRING** content = cms != nullptr ? CMS_get0_content(cms) : nullptr;
+    if (content != nullptr && *content != nullptr) {
+        encrypted->data = ASN1_STRING_get0_data(*content);
+        encrypted->size = (size_t)ASN1_STRING_length(*content);
+    }
+    return cms;
 }
 
 // Every certificate of the caller's stores (new references, in store order).
@@ -278,8 +399,8 @@ std::vector<PCCERT_CONTEXT> StoreCertificates(PCRYPT_DECRYPT_MESSAGE_PARA para)
 // in message order, until one opens the content: an entry that does not
 // open (stale, or planted by anyone who has the public certificate) does
 // not hide a later one. Returns the certificate used (a new reference).
-PCCERT_CONTEXT DecryptWithStores(CMS_ContentInfo* cms, const BYTE* blob, DWORD size,
-                                 PCRYPT_DECRYPT_MESSAGE_PARA para, Bytes* content, DWORD* error)
+PCCERT_CONTEXT DecryptWithStores(CMS_ContentInfo* cms, ByteSpan encrypted, const BYTE* blob, DWORD size,
+                                 PCRYPT_DECRYPT_MESSAGE_PARA para, ContentOut* content, DWORD* error)
 {
     *error = CRYPT_E_NO_DECRYPT_CERT;
     CMS_decrypt(cms, nullptr, nullptr, nullptr, nullptr, CMS_DEBUG_DECRYPT);  // sets the flag only
@@ -305,8 +426,8 @@ PCCERT_CONTEXT DecryptWithStores(CMS_ContentInfo* cms, const BYTE* blob, DWORD s
                                   : CMS_RecipientInfo_ktri_cert_cmp(recipient, x509) == 0);
                 if (!named || CertPrivateKey(cert) == nullptr)
                     continue;
-                if (DecryptAsRecipient(cms, isRc2Version52 ? &rc2 : nullptr, r, recipient, agreedKey,
-                                       cert, content)) {
+                if (DecryptAsRecipient(cms, encrypted, isRc2Version52 ? &rc2 : nullptr, r, recipient,
+                                       agreedKey, cert, content)) {
                     found = CertDuplicateCertificateContext(cert);
                     *error = 0;
                     break;
@@ -342,13 +463,20 @@ BOOL WINAPI CryptEncryptMessage(PCRYPT_ENCRYPT_MESSAGE_PARA pEncryptPara, DWORD 
         SetLastError(E_INVALIDARG);
         return FALSE;
     }
-    Bytes blob = BuildEnvelopedMessage(pEncryptPara, cRecipientCert, rgpRecipientCert, pbToBeEncrypted,
-                                       cbToBeEncrypted);
-    if (blob.empty()) {
+    EnvelopeWriter writer;
+    if (!writer.Prepare(pEncryptPara, cRecipientCert, rgpRecipientCert, cbToBeEncrypted)) {
         *pcbEncryptedBlob = 0;
         return FALSE;
     }
-    return CopyToCaller(blob.data(), blob.size(), pbEncryptedBlob, pcbEncryptedBlob);
+    // A size query or a short buffer learns the size; nothing is encrypted.
+    if (pbEncryptedBlob == nullptr || *pcbEncryptedBlob < writer.size())
+        return CopyToCaller(nullptr, writer.size(), pbEncryptedBlob, pcbEncryptedBlob);
+    if (!writer.Write(pbToBeEncrypted, cbToBeEncrypted, pbEncryptedBlob)) {
+        *pcbEncryptedBlob = 0;
+        return FALSE;
+    }
+    *pcbEncryptedBlob = (DWORD)writer.size();
+    return TRUE;
     API_GUARD_END(FALSE, CRYPT_MEMORY_ERROR)
 }
 
@@ -363,20 +491,26 @@ BOOL WINAPI CryptDecryptMessage(PCRYPT_DECRYPT_MESSAGE_PARA pDecryptPara,
         *ppXchgCert = nullptr;
     DWORD error = 0;
     CmsHolder holder;
-    Bytes content;
+    ByteSpan encrypted;
+    ContentOut content;
+    if (pbDecrypted != nullptr && pcbDecrypted != nullptr) {
+        content.caller = pbDecrypted;
+        content.capacity = *pcbDecrypted;
+    }
     PCCERT_CONTEXT keyCert = nullptr;
     if (pDecryptPara == nullptr || !IsPkcs7Encoding(pDecryptPara->dwMsgAndCertEncodingType) ||
         (pbEncryptedBlob == nullptr && cbEncryptedBlob > 0)) {
         error = E_INVALIDARG;
-    } else if ((holder.cms = ParseContentInfo(pbEncryptedBlob, cbEncryptedBlob)) == nullptr) {
+    } else if ((holder.cms = ParseEnvelopedMessage(pbEncryptedBlob, cbEncryptedBlob, &encrypted)) == nullptr) {
         error = GetLastError();
     } else if (CmsMessageType(holder.cms) != CMSG_ENVELOPED) {
         error = CRYPT_E_UNEXPECTED_MSG_TYPE;
     } else {
-        keyCert = DecryptWithStores(holder.cms, pbEncryptedBlob, cbEncryptedBlob, pDecryptPara, &content, &error);
+        keyCert = DecryptWithStores(holder.cms, encrypted, pbEncryptedBlob, cbEncryptedBlob, pDecryptPara,
+                                    &content, &error);
     }
-    // The parsed object goes before the content is copied out: a large
-    // message then stands in memory once less.
+    // The parsed object goes before the content is handed out: a large
+    // message read whole then stands in memory once less.
     CMS_ContentInfo_free(holder.cms);
     holder.cms = nullptr;
     if (keyCert == nullptr) {
@@ -385,7 +519,7 @@ BOOL WINAPI CryptDecryptMessage(PCRYPT_DECRYPT_MESSAGE_PARA pDecryptPara,
         SetLastError(error);
         return FALSE;
     }
-    return HandOutContentAndCert(content, keyCert, pbDecrypted, pcbDecrypted, ppXchgCert);
+    return HandOutContentAndCert(content.content, keyCert, pbDecrypted, pcbDecrypted, ppXchgCert);
     API_GUARD_END(FALSE, CRYPT_MEMORY_ERROR)
 }
 

@@ -61,10 +61,13 @@ BOOL CopyToCaller(const void* data, size_t size, void* out, DWORD* outSize)
     return TRUE;
 }
 
-BOOL HandOutContentAndCert(const Bytes& content, PCCERT_CONTEXT cert, BYTE* out, DWORD* outSize,
+BOOL HandOutContentAndCert(ByteSpan content, PCCERT_CONTEXT cert, BYTE* out, DWORD* outSize,
                            PCCERT_CONTEXT* certOut)
 {
-    if (outSize != nullptr && !CopyToCaller(content.data(), content.size(), out, outSize)) {
+    bool inPlace = out != nullptr && content.data == out && outSize != nullptr && content.size <= *outSize;
+    if (inPlace) {
+        *outSize = (DWORD)content.size;
+    } else if (outSize != nullptr && !CopyToCaller(content.data, content.size, out, outSize)) {
         DWORD error = GetLastError();
         CertFreeCertificateContext(cert);
         SetLastError(error);
@@ -168,36 +171,38 @@ Bytes EncodeContentInfo(CMS_ContentInfo* cms)
     return der;
 }
 
-// The recipientInfos SET and the encryptedContentInfo of an enveloped ContentInfo (DER).
-static bool ReadEnvelopedFields(const uint8_t* contentInfoDer, size_t size, DerTlv* recipients, DerTlv* eci)
+bool ReadEnvelopedPath(const uint8_t* contentInfoDer, size_t size, EnvelopedPath* path)
 {
     // ContentInfo { contentType, [0] EXPLICIT EnvelopedData { version,
     // [0] originatorInfo OPTIONAL, recipientInfos SET,
     // encryptedContentInfo { contentType, contentEncryptionAlgorithm, ... } } }
+    DerTlv* level = path->levels;
     DerReader top(contentInfoDer, size);
-    DerTlv contentInfo, type, explicitContent, enveloped, version;
-    if (!top.Read(0x30, &contentInfo))
+    DerTlv type, version;
+    if (!top.Read(0x30, &level[0]))
         return false;
-    DerReader ci(contentInfo);
-    if (!ci.Read(0x06, &type) || !ci.Read(0xA0, &explicitContent))
+    DerReader ci(level[0]);
+    if (!ci.Read(0x06, &type) || !ci.Read(0xA0, &level[1]))
         return false;
-    DerReader ec(explicitContent);
-    if (!ec.Read(0x30, &enveloped))
+    DerReader ec(level[1]);
+    if (!ec.Read(0x30, &level[2]))
         return false;
-    DerReader env(enveloped);
+    DerReader env(level[2]);
+    DerTlv* recipients = &path->recipients;
     if (!env.Read(0x02, &version) || !env.ReadAny(recipients))
         return false;
     if (recipients->tag == 0xA0 && !env.ReadAny(recipients))
         return false;
-    return recipients->tag == 0x31 && env.Read(0x30, eci);
+    return recipients->tag == 0x31 && env.Read(0x30, &level[3]);
 }
 
 Bytes EnvelopedContentAlgorithm(const uint8_t* contentInfoDer, size_t size)
 {
-    DerTlv recipients, eci, eciType, algorithm;
-    if (!ReadEnvelopedFields(contentInfoDer, size, &recipients, &eci))
+    EnvelopedPath path;
+    DerTlv eciType, algorithm;
+    if (!ReadEnvelopedPath(contentInfoDer, size, &path))
         return {};
-    DerReader info(eci);
+    DerReader info(path.levels[3]);
     if (!info.Read(0x06, &eciType) || !info.Read(0x30, &algorithm))
         return {};
     return Bytes(algorithm.start, algorithm.start + algorithm.total);
@@ -205,10 +210,11 @@ Bytes EnvelopedContentAlgorithm(const uint8_t* contentInfoDer, size_t size)
 
 Bytes KeyTransportEncryptedKey(const uint8_t* contentInfoDer, size_t size, int index)
 {
-    DerTlv recipients, eci, recipient, version, id, algorithm, key;
-    if (!ReadEnvelopedFields(contentInfoDer, size, &recipients, &eci))
+    EnvelopedPath path;
+    DerTlv recipient, version, id, algorithm, key;
+    if (!ReadEnvelopedPath(contentInfoDer, size, &path))
         return {};
-    DerReader list(recipients);
+    DerReader list(path.recipients);
     for (int i = 0; i <= index; ++i)
         if (!list.ReadAny(&recipient))
             return {};

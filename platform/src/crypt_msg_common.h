@@ -26,6 +26,7 @@
 #include <wincrypt.h>
 
 #include "crypt_internal.h"
+#include "der_reader.h"
 
 using Bytes = std::vector<uint8_t>;
 
@@ -33,11 +34,18 @@ using Bytes = std::vector<uint8_t>;
 // too-small buffer fail with ERROR_MORE_DATA and the needed size; else copy.
 BOOL CopyToCaller(const void* data, size_t size, void* out, DWORD* outSize);
 
+// Bytes that lie where someone else keeps them (the caller's blob, a parsed object).
+struct ByteSpan {
+    const uint8_t* data = nullptr;
+    size_t size = 0;
+};
+
 // The end of a call that returns content and a certificate (decryption,
 // verification): the content by the size-query pattern when outSize is not
-// null, then the certificate to certOut (or released). A content that does not
-// fit fails with ERROR_MORE_DATA and hands out no certificate.
-BOOL HandOutContentAndCert(const Bytes& content, PCCERT_CONTEXT cert, BYTE* out, DWORD* outSize,
+// null (content already in `out` is not copied), then the certificate to
+// certOut (or released). A content that does not fit fails with
+// ERROR_MORE_DATA and hands out no certificate. `cert` is taken over.
+BOOL HandOutContentAndCert(ByteSpan content, PCCERT_CONTEXT cert, BYTE* out, DWORD* outSize,
                            PCCERT_CONTEXT* certOut);
 
 // Parses a DER/BER ContentInfo. On failure returns null and sets the last
@@ -49,6 +57,15 @@ DWORD CmsMessageType(const CMS_ContentInfo* cms);
 
 // The CMS object as DER (indefinite lengths made definite); empty on failure.
 Bytes EncodeContentInfo(CMS_ContentInfo* cms);
+
+// The way into an enveloped ContentInfo in DER: the ContentInfo, its [0],
+// the EnvelopedData and its EncryptedContentInfo (levels 0 to 3), and the
+// recipientInfos SET. False when the DER does not have that shape.
+struct EnvelopedPath {
+    DerTlv levels[4];
+    DerTlv recipients;
+};
+bool ReadEnvelopedPath(const uint8_t* contentInfoDer, size_t size, EnvelopedPath* path);
 
 // The content-encryption AlgorithmIdentifier of an enveloped ContentInfo, as
 // DER bytes found by walking the DER form; empty when it cannot be found.

@@ -58,12 +58,7 @@ bool DigestListed(const BYTE* blob, DWORD blobSize, CMS_SignerInfo* signer)
     return false;
 }
 
-struct Content {
-    const BYTE* data = nullptr;
-    size_t size = 0;
-};
-
-bool Digest(const EVP_MD* md, const Content& content, Bytes* digest)
+bool Digest(const EVP_MD* md, const ByteSpan& content, Bytes* digest)
 {
     digest->resize(EVP_MAX_MD_SIZE);
     unsigned int length = 0;
@@ -93,7 +88,7 @@ bool SignatureRecoverable(EVP_PKEY* key, const ASN1_OCTET_STRING* signature)
 }
 
 // Verifies one signer with the certificate's public key; 0 or the error code.
-DWORD VerifySigner(CMS_SignerInfo* signer, X509* cert, const Content& content)
+DWORD VerifySigner(CMS_SignerInfo* signer, X509* cert, const ByteSpan& content)
 {
     const EVP_MD* md = SignerDigest(signer);
     if (md == nullptr)
@@ -160,59 +155,107 @@ PCCERT_CONTEXT MessageCertByKeyId(CMS_ContentInfo* cms, CMS_SignerInfo* signer)
     return found;
 }
 
-// Shared body of both functions. `detachedContent` null: the content is
-// taken from the message and, when `content` is not null, copied there.
-BOOL VerifySignedMessage(PCRYPT_VERIFY_MESSAGE_PARA para, DWORD signerIndex, const BYTE* blob,
-                         DWORD blobSize, const Content* detachedContent, Bytes* content,
-                         PCCERT_CONTEXT* signerCertOut)
+// A signed ContentInfo in DER without its encapsulated content, and where
+// that content lies in `der`: OpenSSL then parses only the small rest (a
+// detached signature), and the content is digested and handed out where it
+// lies. False for any other form (BER, constructed content, no content).
+bool SplitSignedContent(const uint8_t* der, size_t size, Bytes* rest, ByteSpan* content)
+{
+    static const uint8_t kSignedOid[] = {0x2A, 0x86, 0x48, 0x86, 0xF7, 0x0D, 0x01, 0x07, 0x02};
+    // ContentInfo { signedData, [0] { SignedData { version, digestAlgorithms,
+    // encapContentInfo { eContentType, [0] { OCTET STRING } }, ... } } }
+    DerTlv path[4], type, version, digests, encapType, wrapper, octets;
+    DerReader top(der, size);
+    if (!top.Read(0x30, &path[0]) || !top.AtEnd())
+        return false;
+    DerReader ci(path[0]);
+    if (!ci.Read(0x06, &type) || type.length != sizeof kSignedOid ||
+        memcmp(type.value, kSignedOid, sizeof kSignedOid) != 0 || !ci.Read(0xA0, &path[1]))
+        return false;
+    DerReader explicitContent(path[1]);
+    if (!explicitContent.Read(0x30, &path[2]))
+        return false;
+    DerReader signedData(path[2]);
+    if (!signedData.Read(0x02, &version) || !signedData.Read(0x31, &digests) || !signedData.Read(0x30, &path[3]))
+        return false;
+    DerReader encap(path[3]);
+    if (!encap.Read(0x06, &encapType) || !encap.Read(0xA0, &wrapper) || !encap.AtEnd())
+        return false;
+    DerReader inner(wrapper);
+    if (!inner.Read(0x04, &octets) || !inner.AtEnd())
+        return false;
+    *rest = DerWithout(path, 4, wrapper);
+    content->data = octets.value;
+    content->size = octets.length;
+    return true;
+}
+
+// The parsed message: the encapsulated content is cut out first where it can
+// be (then `content` is where it lies in the blob); any other form, and a
+// failure of that way, is parsed whole. Null with the error set on failure.
+CMS_ContentInfo* ParseSignedMessage(const BYTE* blob, DWORD blobSize, bool wantsContent, ByteSpan* content)
+{
+    Bytes rest;
+    if (wantsContent && SplitSignedContent(blob, blobSize, &rest, content)) {
+        CMS_ContentInfo* cms = ParseContentInfo(rest.data(), rest.size());
+        if (cms != nullptr)
+            return cms;
+    }
+    *content = ByteSpan();
+    return ParseContentInfo(blob, blobSize);
+}
+
+// Shared body of both functions: the verified signer's certificate (a new
+// reference), or null with the error set. `detachedContent` null: the
+// content is taken from the message, and `content` tells where it lies (in
+// the blob or in holder's object).
+PCCERT_CONTEXT VerifySignedMessage(PCRYPT_VERIFY_MESSAGE_PARA para, DWORD signerIndex, const BYTE* blob,
+                                   DWORD blobSize, const ByteSpan* detachedContent, CmsHolder* holder,
+                                   ByteSpan* content)
 {
     EnsureCryptoProviders();
-    if (signerCertOut != nullptr)
-        *signerCertOut = nullptr;
     if (para == nullptr || !IsPkcs7Encoding(para->dwMsgAndCertEncodingType) ||
         (blob == nullptr && blobSize > 0)) {
         SetLastError(E_INVALIDARG);
-        return FALSE;
+        return nullptr;
     }
-    CmsHolder holder;
-    holder.cms = ParseContentInfo(blob, blobSize);
-    if (holder.cms == nullptr)
-        return FALSE;
-    if (CmsMessageType(holder.cms) != CMSG_SIGNED) {
+    holder->cms = ParseSignedMessage(blob, blobSize, detachedContent == nullptr, content);
+    if (holder->cms == nullptr)
+        return nullptr;
+    if (CmsMessageType(holder->cms) != CMSG_SIGNED) {
         SetLastError(CRYPT_E_UNEXPECTED_MSG_TYPE);
-        return FALSE;
+        return nullptr;
     }
-    STACK_OF(CMS_SignerInfo)* signers = CMS_get0_SignerInfos(holder.cms);
+    STACK_OF(CMS_SignerInfo)* signers = CMS_get0_SignerInfos(holder->cms);
     if (signers == nullptr || signerIndex >= (DWORD)sk_CMS_SignerInfo_num(signers)) {
         SetLastError(CRYPT_E_NO_SIGNER);
-        return FALSE;
+        return nullptr;
     }
     CMS_SignerInfo* signer = sk_CMS_SignerInfo_value(signers, (int)signerIndex);
     if (!DigestListed(blob, blobSize, signer)) {
         SetLastError(CRYPT_E_UNKNOWN_ALGO);
-        return FALSE;
+        return nullptr;
     }
 
-    Content signedContent;
     if (detachedContent != nullptr) {
-        signedContent = *detachedContent;
-    } else {
-        ASN1_OCTET_STRING** inner = CMS_get0_content(holder.cms);
+        *content = *detachedContent;
+    } else if (content->data == nullptr) {
+        ASN1_OCTET_STRING** inner = CMS_get0_content(holder->cms);
         if (inner != nullptr && *inner != nullptr) {
-            signedContent.data = ASN1_STRING_get0_data(*inner);
-            signedContent.size = (size_t)ASN1_STRING_length(*inner);
+            content->data = ASN1_STRING_get0_data(*inner);
+            content->size = (size_t)ASN1_STRING_length(*inner);
         }
     }
 
     SignerId id;
     if (!MakeSignerId(signer, &id)) {
         SetLastError(CRYPT_E_ASN1_CORRUPT);
-        return FALSE;
+        return nullptr;
     }
-    HCERTSTORE store = MessageStore(holder.cms);
+    HCERTSTORE store = MessageStore(holder->cms);
     if (store == nullptr) {
         SetLastError(NTE_NO_MEMORY);
-        return FALSE;
+        return nullptr;
     }
     PCCERT_CONTEXT cert = nullptr;
     if (para->pfnGetSignerCertificate != nullptr)
@@ -222,26 +265,20 @@ BOOL VerifySignedMessage(PCRYPT_VERIFY_MESSAGE_PARA para, DWORD signerIndex, con
         cert = CertGetSubjectCertificateFromStore(store, para->dwMsgAndCertEncodingType, &id.info);
     CertCloseStore(store, 0);
     if (cert == nullptr && para->pfnGetSignerCertificate == nullptr && id.serial.empty())
-        cert = MessageCertByKeyId(holder.cms, signer);
+        cert = MessageCertByKeyId(holder->cms, signer);
     if (cert == nullptr) {
         SetLastError(CRYPT_E_NOT_FOUND);
-        return FALSE;
+        return nullptr;
     }
     X509* x509 = CertX509(cert);
-    DWORD error = x509 != nullptr ? VerifySigner(signer, x509, signedContent) : NTE_BAD_KEY;
+    DWORD error = x509 != nullptr ? VerifySigner(signer, x509, *content) : NTE_BAD_KEY;
     ERR_clear_error();
     if (error != 0) {
         CertFreeCertificateContext(cert);
         SetLastError(error);
-        return FALSE;
+        return nullptr;
     }
-    if (content != nullptr)
-        content->assign(signedContent.data, signedContent.data + signedContent.size);
-    if (signerCertOut != nullptr)
-        *signerCertOut = cert;
-    else
-        CertFreeCertificateContext(cert);
-    return TRUE;
+    return cert;
 }
 
 }  // namespace
@@ -254,12 +291,14 @@ BOOL WINAPI CryptVerifyMessageSignature(PCRYPT_VERIFY_MESSAGE_PARA pVerifyPara,
                                         PCCERT_CONTEXT* ppSignerCert)
 {
     API_GUARD_BEGIN
-    Bytes content;
-    PCCERT_CONTEXT signer = nullptr;
     if (ppSignerCert != nullptr)
         *ppSignerCert = nullptr;
-    if (!VerifySignedMessage(pVerifyPara, dwSignerIndex, pbSignedBlob, cbSignedBlob, nullptr,
-                             pcbDecoded != nullptr ? &content : nullptr, &signer)) {
+    CmsHolder holder;
+    ByteSpan content;
+    // The content is copied from where it lies (mostly the caller's blob).
+    PCCERT_CONTEXT signer = VerifySignedMessage(pVerifyPara, dwSignerIndex, pbSignedBlob, cbSignedBlob,
+                                                nullptr, &holder, &content);
+    if (signer == nullptr) {
         DWORD error = GetLastError();
         if (pcbDecoded != nullptr)
             *pcbDecoded = 0;
@@ -280,7 +319,8 @@ HCERTSTORE WINAPI CryptGetMessageCertificates(DWORD dwMsgAndCertEncodingType, HC
         return nullptr;
     }
     CmsHolder holder;
-    holder.cms = ParseContentInfo(pbSignedBlob, cbSignedBlob);
+    ByteSpan content;  // not read: only the certificates are wanted
+    holder.cms = ParseSignedMessage(pbSignedBlob, cbSignedBlob, true, &content);
     if (holder.cms == nullptr)
         return nullptr;
     HCERTSTORE store = MessageStore(holder.cms);
@@ -299,14 +339,14 @@ BOOL WINAPI CryptVerifyDetachedMessageSignature(PCRYPT_VERIFY_MESSAGE_PARA pVeri
                                                 PCCERT_CONTEXT* ppSignerCert)
 {
     API_GUARD_BEGIN
+    if (ppSignerCert != nullptr)
+        *ppSignerCert = nullptr;
     // One piece (the usual case) is verified where it lies.
     Bytes joined;
-    Content detached;
+    ByteSpan detached;
     for (DWORD i = 0; i < cToBeSigned; ++i) {
         if (rgpbToBeSigned == nullptr || rgcbToBeSigned == nullptr ||
             (rgcbToBeSigned[i] > 0 && rgpbToBeSigned[i] == nullptr)) {
-            if (ppSignerCert != nullptr)
-                *ppSignerCert = nullptr;
             SetLastError(E_INVALIDARG);
             return FALSE;
         }
@@ -320,8 +360,11 @@ BOOL WINAPI CryptVerifyDetachedMessageSignature(PCRYPT_VERIFY_MESSAGE_PARA pVeri
         detached.data = joined.data();
         detached.size = joined.size();
     }
-    return VerifySignedMessage(pVerifyPara, dwSignerIndex, pbDetachedSignBlob, cbDetachedSignBlob,
-                               &detached, nullptr, ppSignerCert);
+    CmsHolder holder;
+    ByteSpan content;
+    PCCERT_CONTEXT signer = VerifySignedMessage(pVerifyPara, dwSignerIndex, pbDetachedSignBlob,
+                                                cbDetachedSignBlob, &detached, &holder, &content);
+    return signer != nullptr ? HandOutContentAndCert(content, signer, nullptr, nullptr, ppSignerCert) : FALSE;
     API_GUARD_END(FALSE, CRYPT_MEMORY_ERROR)
 }
 

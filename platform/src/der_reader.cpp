@@ -67,22 +67,65 @@ bool DerReader::Read(uint8_t tag, DerTlv* out)
     return ReadAny(out);
 }
 
-std::vector<uint8_t> DerEncode(uint8_t tag, const std::vector<uint8_t>& content)
+std::vector<uint8_t> DerHeader(uint8_t tag, size_t length)
 {
     std::vector<uint8_t> out;
     out.push_back(tag);
-    size_t length = content.size();
     if (length < 0x80) {
         out.push_back((uint8_t)length);
-    } else {
-        uint8_t digits[sizeof(size_t)];
-        size_t count = 0;
-        for (size_t rest = length; rest != 0; rest >>= 8)
-            digits[count++] = (uint8_t)(rest & 0xFF);
-        out.push_back((uint8_t)(0x80 | count));
-        while (count > 0)
-            out.push_back(digits[--count]);
+        return out;
     }
+    uint8_t digits[sizeof(size_t)];
+    size_t count = 0;
+    for (size_t rest = length; rest != 0; rest >>= 8)
+        digits[count++] = (uint8_t)(rest & 0xFF);
+    out.push_back((uint8_t)(0x80 | count));
+    while (count > 0)
+        out.push_back(digits[--count]);
+    return out;
+}
+
+std::vector<uint8_t> DerEncode(uint8_t tag, const std::vector<uint8_t>& content)
+{
+    std::vector<uint8_t> out = DerHeader(tag, content.size());
+    out.insert(out.end(), content.begin(), content.end());
+    return out;
+}
+
+std::vector<uint8_t> DerWithout(const DerTlv* path, size_t depth, const DerTlv& cut)
+{
+    const DerTlv& outer = path[0];
+    const uint8_t* skipFrom = cut.start;
+    const uint8_t* skipTo = cut.start + cut.total;
+    std::vector<uint8_t> inner;
+    if (depth > 1) {
+        inner = DerWithout(path + 1, depth - 1, cut);
+        skipFrom = path[1].start;
+        skipTo = path[1].start + path[1].total;
+    }
+    std::vector<uint8_t> content(outer.value, skipFrom);
+    content.insert(content.end(), inner.begin(), inner.end());
+    content.insert(content.end(), skipTo, outer.value + outer.length);
+    return DerEncode(outer.tag, content);
+}
+
+std::vector<uint8_t> DerGrownPrefix(const DerTlv* path, size_t depth, size_t extra)
+{
+    const DerTlv& outer = path[0];
+    std::vector<uint8_t> content;
+    if (depth == 1) {
+        content.assign(outer.value, outer.value + outer.length);
+    } else {
+        const DerTlv& next = path[1];
+        if (next.start + next.total != outer.value + outer.length)
+            return {};  // something follows the element that grows
+        std::vector<uint8_t> inner = DerGrownPrefix(path + 1, depth - 1, extra);
+        if (inner.empty())
+            return {};
+        content.assign(outer.value, next.start);
+        content.insert(content.end(), inner.begin(), inner.end());
+    }
+    std::vector<uint8_t> out = DerHeader(outer.tag, content.size() + extra);
     out.insert(out.end(), content.begin(), content.end());
     return out;
 }

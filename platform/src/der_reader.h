@@ -35,7 +35,17 @@ private:
     DWORD error_ = 0;
 };
 
+std::vector<uint8_t> DerHeader(uint8_t tag, size_t length);
 std::vector<uint8_t> DerEncode(uint8_t tag, const std::vector<uint8_t>& content);
+
+// `path` runs from an outer element inwards, each element lying in the one
+// before it; the lengths around a change are written anew.
+// - DerWithout: a copy of path[0] without `cut`, which lies in the last of path.
+// - DerGrownPrefix: the first bytes of path[0] once `extra` bytes are added at
+//   the end of the last of path: everything but those bytes. Empty when
+//   something follows an element of the path within the one around it.
+std::vector<uint8_t> DerWithout(const DerTlv* path, size_t depth, const DerTlv& cut);
+std::vector<uint8_t> DerGrownPrefix(const DerTlv* path, size_t depth, size_t extra);
 
 // Checks the header of an outer SEQUENCE (definite or indefinite length):
 // 0 when it is one whose length fits the data, else the ASN.1 error code.
