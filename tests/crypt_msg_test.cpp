@@ -725,13 +725,8 @@ TEST_F(CryptMsgTest, AMessageWithThousandsOfCertificatesVerifiesAndListsThemAll)
     CRYPT_SIGN_MESSAGE_PARA para = SignParams(alice_, szOID_NIST_sha256, carried.data());
     para.cMsgCert = (DWORD)carried.size();
     ByteString content = ToBytes(kText);
-    const BYTE* pieces[] = {content.data()};
-    DWORD sizes[] = {(DWORD)content.size()};
-    DWORD size = 0;
-    ASSERT_TRUE(CryptSignMessage(&para, FALSE, 1, pieces, sizes, nullptr, &size));
-    ByteString blob(size);
-    ASSERT_TRUE(CryptSignMessage(&para, FALSE, 1, pieces, sizes, blob.data(), &size));
-    blob.resize(size);
+    ByteString blob = SignWith(&para, false, content);
+    ASSERT_FALSE(blob.empty());
     carried.pop_back();
     for (PCCERT_CONTEXT c : carried)
         CertFreeCertificateContext(c);

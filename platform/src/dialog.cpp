@@ -519,12 +519,14 @@ LRESULT WINAPI SendMessageA(HWND window, UINT msg, WPARAM wParam, LPARAM lParam)
 
 LRESULT WINAPI SendDlgItemMessageA(HWND dialog, int id, UINT msg, WPARAM wParam, LPARAM lParam)
 {
+    API_GUARD_BEGIN
     Control* c = FindControl(dialog, id);
     if (c == nullptr) {
         SetLastError(ERROR_INVALID_WINDOW_HANDLE);
         return 0;
     }
     return ControlMessage(*c, msg, wParam, lParam);
+    API_GUARD_END((LRESULT)CB_ERRSPACE, SYSTEM_MEMORY_ERROR)
 }
 
 BOOL WINAPI SetDlgItemTextA(HWND dialog, int id, LPCSTR text)
@@ -541,6 +543,7 @@ BOOL WINAPI SetDlgItemTextA(HWND dialog, int id, LPCSTR text)
 
 UINT WINAPI GetDlgItemTextA(HWND dialog, int id, LPSTR buffer, int size)
 {
+    API_GUARD_BEGIN
     Control* c = FindControl(dialog, id);
     if (c == nullptr) {
         SetLastError(ERROR_INVALID_WINDOW_HANDLE);
@@ -549,6 +552,7 @@ UINT WINAPI GetDlgItemTextA(HWND dialog, int id, LPSTR buffer, int size)
         return 0;
     }
     return (UINT)ControlMessage(*c, WM_GETTEXT, size > 0 ? (WPARAM)size : 0, (LPARAM)buffer);
+    API_GUARD_END(0, SYSTEM_MEMORY_ERROR)
 }
 
 BOOL WINAPI CheckDlgButton(HWND dialog, int id, UINT check)
@@ -570,6 +574,7 @@ UINT WINAPI IsDlgButtonChecked(HWND dialog, int id)
 
 BOOL WINAPI EnumChildWindows(HWND parent, WNDENUMPROC proc, LPARAM lParam)
 {
+    API_GUARD_BEGIN
     Dialog* d = AsDialog(parent);
     if (d == nullptr || proc == nullptr)
         return FALSE;
@@ -581,6 +586,7 @@ BOOL WINAPI EnumChildWindows(HWND parent, WNDENUMPROC proc, LPARAM lParam)
         if (!proc(child, lParam))
             break;
     return TRUE;
+    API_GUARD_END(FALSE, SYSTEM_MEMORY_ERROR)
 }
 
 int WINAPI GetClassNameA(HWND window, LPSTR buffer, int size)

@@ -67,13 +67,18 @@ ByteString LayerSign(PCCERT_CONTEXT signer, const char* hashOid, bool detached,
                      const ByteString& content)
 {
     CRYPT_SIGN_MESSAGE_PARA para = SignParams(signer, hashOid, &signer);
+    return SignWith(&para, detached, content);
+}
+
+ByteString SignWith(CRYPT_SIGN_MESSAGE_PARA* para, bool detached, const ByteString& content)
+{
     const BYTE* pieces[] = {content.data()};
     DWORD sizes[] = {(DWORD)content.size()};
     DWORD size = 0;
-    if (!CryptSignMessage(&para, detached, 1, pieces, sizes, nullptr, &size))
+    if (!CryptSignMessage(para, detached, 1, pieces, sizes, nullptr, &size))
         return {};
     ByteString blob(size);
-    if (!CryptSignMessage(&para, detached, 1, pieces, sizes, blob.data(), &size))
+    if (!CryptSignMessage(para, detached, 1, pieces, sizes, blob.data(), &size))
         return {};
     blob.resize(size);
     return blob;

@@ -36,6 +36,8 @@ CRYPT_SIGN_MESSAGE_PARA SignParams(PCCERT_CONTEXT signer, const char* hashOid,
 
 ByteString LayerSign(PCCERT_CONTEXT signer, const char* hashOid, bool detached,
                      const ByteString& content);
+// Signs with the given parameters; empty when the layer refuses.
+ByteString SignWith(CRYPT_SIGN_MESSAGE_PARA* para, bool detached, const ByteString& content);
 // Encrypts with the layer for the recipients.
 ByteString LayerEncrypt(const std::vector<PCCERT_CONTEXT>& recipients, const char* oid,
                         const ByteString& parameters, const ByteString& content);
