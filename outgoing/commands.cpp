@@ -16,11 +16,32 @@
 namespace {
 
 // multipart/signed only when asked for exactly; opaque signed-data otherwise.
-int RunSigningForm(HWND window, LPARAM value, SmimeResult* result)
+SignTextFunction SigningForm()
 {
-    if (SettingIsYes(g_settings.detachedSig))
-        return SignDetached(window, value, result);
-    return SignOpaque(window, value, result);
+    return SettingIsYes(g_settings.detachedSig) ? SignDetachedText : SignOpaqueText;
+}
+
+// Signs the composer's text, then encrypts the signed text; the composer is
+// written once, with the result, so a step that fails leaves it as it was.
+// The source goes back to the host as soon as it is signed: a large message
+// is then never held as source, signed text and enveloped text at once.
+char* SignAndEncryptText(HWND window, SmimeResult* result)
+{
+    char* signedText = NULL;
+    {
+        Signer signer;
+        HostText source(g_host.CompGetSource(window));
+        if (source.get() == NULL) {
+            ShowMessage(TEXT_NO_SOURCE);
+            return NULL;
+        }
+        signedText = SigningForm()(window, source.get(), &signer, result);
+    }
+    if (signedText == NULL)
+        return NULL;
+    char* text = EncryptText(window, signedText, result);
+    free(signedText);
+    return text;
 }
 
 }  // namespace
@@ -34,38 +55,13 @@ void WINAPI OnEncryptCommand(HWND window, LPARAM value)
     StampPluginHeader(window);
 }
 
-void WINAPI OnSignCommand(HWND window, LPARAM value)
+void WINAPI OnSignCommand(HWND window, LPARAM)
 {
     SmimeResult result;
     memset(&result, 0, sizeof result);
-    if (RunSigningForm(window, value, &result) == 1)
+    if (SignComposer(window, SigningForm(), &result) == 1)
         ShowReport({TEXT_SIGNER, "\n", result.signerName});
     StampPluginHeader(window);
-}
-
-// Signs the composer's text, then encrypts the signed text; the composer is
-// written once, with the result, so a step that fails leaves it as it was.
-// The source goes back to the host as soon as it is signed: a large message
-// is then never held as source, signed text and enveloped text at once.
-static char* SignAndEncryptText(HWND window, SmimeResult* result)
-{
-    char* signedText = NULL;
-    {
-        Signer signer;
-        HostText source(g_host.CompGetSource(window));
-        if (source.get() == NULL) {
-            ShowMessage(TEXT_NO_SOURCE);
-            return NULL;
-        }
-        signedText = SettingIsYes(g_settings.detachedSig)
-                         ? SignDetachedText(window, source.get(), &signer, result)
-                         : SignOpaqueText(window, source.get(), &signer, result);
-    }
-    if (signedText == NULL)
-        return NULL;
-    char* text = EncryptText(window, signedText, result);
-    free(signedText);
-    return text;
 }
 
 void WINAPI OnSignEncryptCommand(HWND window, LPARAM)

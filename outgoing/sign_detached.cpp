@@ -8,7 +8,6 @@
 #include <random>
 
 #include "common/guards.h"
-#include "common/host_api.h"
 #include "common/messages.h"
 #include "common/text.h"
 #include "mime/header_fields.h"
@@ -215,9 +214,4 @@ char* SignDetachedText(HWND window, const char* source, Signer* signer, SmimeRes
     else
         result->flags |= SR_SIGNED;
     return text;
-}
-
-int SignDetached(HWND window, LPARAM, SmimeResult* result)
-{
-    return SignComposer(window, SignDetachedText, result);
 }

@@ -3,7 +3,6 @@
 #include <string.h>
 
 #include "common/guards.h"
-#include "common/host_api.h"
 #include "common/messages.h"
 #include "mime/header_fields.h"
 #include "mime/mime_part.h"
@@ -48,9 +47,4 @@ char* SignOpaqueText(HWND window, const char* source, Signer* signer, SmimeResul
     if (text != NULL)
         result->flags |= SR_SIGNED;
     return text;
-}
-
-int SignOpaque(HWND window, LPARAM, SmimeResult* result)
-{
-    return SignComposer(window, SignOpaqueText, result);
 }
