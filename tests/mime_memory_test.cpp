@@ -100,8 +100,10 @@ int DetachedVerifyFails(const std::string& piece)
 // The same for a store function, called when the heap has nothing left.
 int StoreOpenFails(const std::string& name)
 {
+    // Called through a volatile pointer: an optimiser may drop allocations that nothing reads.
+    void* (*volatile allocate)(size_t) = malloc;
     for (size_t size = 1 << 20; size > 0; size /= 2)
-        while (malloc(size) != nullptr) {
+        while (allocate(size) != nullptr) {
         }
     HCERTSTORE store = CertOpenSystemStoreA(0, name.c_str());
     return store == NULL && GetLastError() == E_OUTOFMEMORY ? 0 : 1;
