@@ -196,6 +196,42 @@ bool ReadEnvelopedPath(const uint8_t* contentInfoDer, size_t size, EnvelopedPath
     return recipients->tag == 0x31 && env.Read(0x30, &level[3]);
 }
 
+// An enveloped ContentInfo in DER without its encrypted content, and where
+// that content lies in `der`: OpenSSL then parses only the small rest. False
+// for any other form (BER, constructed content, no content).
+static bool SplitEnvelopedContent(const uint8_t* der, size_t size, Bytes* rest, ByteSpan* encrypted)
+{
+    EnvelopedPath path;
+    DerTlv type, algorithm, content;
+    if (!ReadEnvelopedPath(der, size, &path) || path.levels[0].total != size)
+        return false;
+    DerReader info(path.levels[3]);
+    if (!info.Read(0x06, &type) || !info.Read(0x30, &algorithm) || !info.Read(0x80, &content) || !info.AtEnd())
+        return false;
+    *rest = DerWithout(path.levels, 4, content);
+    encrypted->data = content.value;
+    encrypted->size = content.length;
+    return true;
+}
+
+CMS_ContentInfo* ParseEnvelopedMessage(const uint8_t* blob, size_t size, ByteSpan* encrypted)
+{
+    Bytes rest;
+    if (SplitEnvelopedContent(blob, size, &rest, encrypted)) {
+        CMS_ContentInfo* cms = ParseContentInfo(rest.data(), rest.size());
+        if (cms != nullptr)
+            return cms;
+    }
+    *encrypted = ByteSpan();
+    CMS_ContentInfo* cms = ParseContentInfo(blob, size);
+    ASN1_OCTET_STRING** content = cms != nullptr ? CMS_get0_content(cms) : nullptr;
+    if (content != nullptr && *content != nullptr) {
+        encrypted->data = ASN1_STRING_get0_data(*content);
+        encrypted->size = (size_t)ASN1_STRING_length(*content);
+    }
+    return cms;
+}
+
 Bytes EnvelopedContentAlgorithm(const uint8_t* contentInfoDer, size_t size)
 {
     EnvelopedPath path;

@@ -67,6 +67,12 @@ struct EnvelopedPath {
 };
 bool ReadEnvelopedPath(const uint8_t* contentInfoDer, size_t size, EnvelopedPath* path);
 
+// Parses an enveloped ContentInfo without copying its encrypted content where
+// the DER allows: OpenSSL then reads only the rest, and *encrypted is where
+// the content lies in `blob`. Any other form is parsed whole, and *encrypted
+// points into the parsed object. Null with the error set on failure.
+CMS_ContentInfo* ParseEnvelopedMessage(const uint8_t* blob, size_t size, ByteSpan* encrypted);
+
 // The content-encryption AlgorithmIdentifier of an enveloped ContentInfo, as
 // DER bytes found by walking the DER form; empty when it cannot be found.
 Bytes EnvelopedContentAlgorithm(const uint8_t* contentInfoDer, size_t size);

@@ -126,7 +126,15 @@ BOOL WINAPI CryptMsgUpdate(HCRYPTMSG hCryptMsg, const BYTE* pbData, DWORD cbData
         whole = message->data.data();
         wholeSize = message->data.size();
     }
-    message->cms = ParseContentInfo(whole, wholeSize);
+    // An enveloped message's content is never read through this handle, so
+    // it is left out of the parse where the DER allows.
+    static const uint8_t kEnvelopedOid[] = {0x2A, 0x86, 0x48, 0x86, 0xF7, 0x0D, 0x01, 0x07, 0x03};
+    DerTlv oid;
+    ByteSpan encrypted;
+    bool enveloped = ReadContentTypeOid(whole, wholeSize, &oid) && oid.length == sizeof kEnvelopedOid &&
+                     memcmp(oid.value, kEnvelopedOid, sizeof kEnvelopedOid) == 0;
+    message->cms =
+        enveloped ? ParseEnvelopedMessage(whole, wholeSize, &encrypted) : ParseContentInfo(whole, wholeSize);
     if (message->cms == nullptr)
         return FALSE;
     message->type = CmsMessageType(message->cms);

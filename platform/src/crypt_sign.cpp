@@ -77,84 +77,94 @@ bool AddAuthAttributes(CMS_SignerInfo* signer, DWORD count, const CRYPT_ATTRIBUT
     return true;
 }
 
-// Builds the whole signed message; sets the last error and returns empty on failure.
-Bytes BuildSignedMessage(const CRYPT_SIGN_MESSAGE_PARA* para, bool detached, const BYTE* content,
-                         size_t contentSize)
-{
-    const EVP_MD* md = DigestForOid(para->HashAlgorithm.pszObjId);
-    if (md == nullptr) {
-        SetLastError(CRYPT_E_UNKNOWN_ALGO);
-        return {};
+// A signed message. Its content, when it carries one, is the caller's bytes,
+// borrowed: they are taken out again before the message is freed. The
+// message is encoded straight into the caller's buffer.
+class SignedMessage {
+public:
+    ~SignedMessage()
+    {
+        if (inner_ != nullptr && *inner_ != nullptr) {
+            (*inner_)->data = nullptr;  // set0 would have them freed with the message
+            (*inner_)->length = 0;
+        }
+        CMS_ContentInfo_free(cms_);
     }
-    X509* signerCert = CertX509(para->pSigningCert);
-    EVP_PKEY* key = CertPrivateKey(para->pSigningCert);
-    if (signerCert == nullptr || key == nullptr) {
-        SetLastError(CRYPT_E_NO_KEY_PROPERTY);
-        return {};
-    }
-    // Signed as detached: CMS_final then only digests the content, where
-    // the opaque form would gather a copy of it in a growing memory BIO.
-    // The content is put in afterwards, borrowed for the encoding.
-    const unsigned int flags = CMS_BINARY | CMS_PARTIAL | CMS_DETACHED;
-    CMS_ContentInfo* cms = CMS_sign(nullptr, nullptr, nullptr, nullptr, flags);
-    if (cms == nullptr) {
-        SetLastError(NTE_NO_MEMORY);
-        return {};
-    }
-    Bytes der;
-    DWORD error = CRYPT_E_MSG_ERROR;
-    bool ok = true;
-    // Only the certificates asked for go in: the signer's is not implied.
-    for (DWORD i = 0; ok && i < para->cMsgCert; ++i) {
-        X509* x = para->rgpMsgCert ? CertX509(para->rgpMsgCert[i]) : nullptr;
-        ok = x != nullptr && CMS_add1_cert(cms, x) == 1;
-        if (!ok)
-            error = E_INVALIDARG;
-    }
-    unsigned int signerFlags = CMS_BINARY | CMS_NOCERTS | CMS_PARTIAL | CMS_NOSMIMECAP;
-    if (para->cAuthAttr == 0)
-        signerFlags |= CMS_NOATTR;
-    CMS_SignerInfo* signer = ok ? CMS_add1_signer(cms, signerCert, key, md, signerFlags) : nullptr;
-    if (ok && signer == nullptr) {
-        ok = false;
-        error = NTE_BAD_KEY;
-    }
-    if (ok && (!AddAuthAttributes(signer, para->cAuthAttr, para->rgAuthAttr, true) ||
-               !AddAuthAttributes(signer, para->cUnauthAttr, para->rgUnauthAttr, false))) {
-        ok = false;
-        error = CRYPT_E_BAD_ENCODE;
-    }
-    if (ok) {
+
+    // False with the last error set.
+    bool Build(const CRYPT_SIGN_MESSAGE_PARA* para, bool detached, const BYTE* content, size_t contentSize)
+    {
+        const EVP_MD* md = DigestForOid(para->HashAlgorithm.pszObjId);
+        if (md == nullptr)
+            return Fail(CRYPT_E_UNKNOWN_ALGO);
+        X509* signerCert = CertX509(para->pSigningCert);
+        EVP_PKEY* key = CertPrivateKey(para->pSigningCert);
+        if (signerCert == nullptr || key == nullptr)
+            return Fail(CRYPT_E_NO_KEY_PROPERTY);
+        // Signed as detached: CMS_final then only digests the content, where
+        // the opaque form would gather a copy of it in a growing memory BIO.
+        // The content is put in afterwards.
+        const unsigned int flags = CMS_BINARY | CMS_PARTIAL | CMS_DETACHED;
+        cms_ = CMS_sign(nullptr, nullptr, nullptr, nullptr, flags);
+        if (cms_ == nullptr)
+            return Fail(NTE_NO_MEMORY);
+        // Only the certificates asked for go in: the signer's is not implied.
+        for (DWORD i = 0; i < para->cMsgCert; ++i) {
+            X509* x = para->rgpMsgCert ? CertX509(para->rgpMsgCert[i]) : nullptr;
+            if (x == nullptr || CMS_add1_cert(cms_, x) != 1)
+                return Fail(E_INVALIDARG);
+        }
+        unsigned int signerFlags = CMS_BINARY | CMS_NOCERTS | CMS_PARTIAL | CMS_NOSMIMECAP;
+        if (para->cAuthAttr == 0)
+            signerFlags |= CMS_NOATTR;
+        CMS_SignerInfo* signer = CMS_add1_signer(cms_, signerCert, key, md, signerFlags);
+        if (signer == nullptr)
+            return Fail(NTE_BAD_KEY);
+        if (!AddAuthAttributes(signer, para->cAuthAttr, para->rgAuthAttr, true) ||
+            !AddAuthAttributes(signer, para->cUnauthAttr, para->rgUnauthAttr, false))
+            return Fail(CRYPT_E_BAD_ENCODE);
         BIO* in = BIO_new_mem_buf(content ? content : (const BYTE*)"", (int)contentSize);
-        ok = in != nullptr && CMS_final(cms, in, nullptr, flags) == 1;
+        bool ok = in != nullptr && CMS_final(cms_, in, nullptr, flags) == 1;
         BIO_free(in);
-        ASN1_OCTET_STRING** inner = nullptr;
         if (ok && !detached) {
-            ok = CMS_set_detached(cms, 0) == 1 && (inner = CMS_get0_content(cms)) != nullptr &&
-                 *inner != nullptr;
+            ok = CMS_set_detached(cms_, 0) == 1 && (inner_ = CMS_get0_content(cms_)) != nullptr &&
+                 *inner_ != nullptr;
             if (ok) {
-                (*inner)->flags &= ~ASN1_STRING_FLAG_CONT;  // not a placeholder any more
-                void* bytes = (void*)(content ? content : (const BYTE*)"");
-                ASN1_STRING_set0(*inner, bytes, (int)contentSize);
+                (*inner_)->flags &= ~ASN1_STRING_FLAG_CONT;  // not a placeholder any more
+                ASN1_STRING_set0(*inner_, (void*)(content ? content : (const BYTE*)""), (int)contentSize);
             }
         }
-        if (ok)
-            der = EncodeContentInfo(cms);
-        if (inner != nullptr && *inner != nullptr) {
-            // The caller's bytes: not freed with the message (set0 would free them).
-            (*inner)->data = nullptr;
-            (*inner)->length = 0;
-        }
-        ok = ok && !der.empty();
+        if (!ok)
+            return Fail(CRYPT_E_MSG_ERROR);
+        return true;
     }
-    CMS_ContentInfo_free(cms);
-    ERR_clear_error();
-    if (!ok) {
+
+    // The size-query rules, with the encoding written where the caller wants it.
+    BOOL EncodeTo(BYTE* out, DWORD* outSize)
+    {
+        int length = i2d_CMS_ContentInfo(cms_, nullptr);
+        if (length <= 0)
+            return Fail(CRYPT_E_MSG_ERROR);
+        if (out == nullptr || *outSize < (DWORD)length)
+            return CopyToCaller(nullptr, (size_t)length, out, outSize);
+        unsigned char* p = out;
+        if (i2d_CMS_ContentInfo(cms_, &p) != length)
+            return Fail(CRYPT_E_MSG_ERROR);
+        *outSize = (DWORD)length;
+        return TRUE;
+    }
+
+private:
+    static bool Fail(DWORD error)
+    {
+        ERR_clear_error();
         SetLastError(error);
-        return {};
+        return false;
     }
-    return der;
-}
+
+    CMS_ContentInfo* cms_ = nullptr;
+    ASN1_OCTET_STRING** inner_ = nullptr;  // the borrowed content's place
+};
 
 }  // namespace
 
@@ -197,12 +207,15 @@ BOOL WINAPI CryptSignMessage(PCRYPT_SIGN_MESSAGE_PARA pSignPara, BOOL fDetachedS
             SetLastError(E_INVALIDARG);
             return FALSE;
         }
-        Bytes blob = BuildSignedMessage(pSignPara, fDetachedSignature != FALSE, content, contentSize);
-        if (blob.empty()) {
+        SignedMessage message;
+        if (!message.Build(pSignPara, fDetachedSignature != FALSE, content, contentSize)) {
             *pcbSignedBlob = 0;
             return FALSE;
         }
-        return CopyToCaller(blob.data(), blob.size(), pbSignedBlob, pcbSignedBlob);
+        BOOL encoded = message.EncodeTo(pbSignedBlob, pcbSignedBlob);
+        if (!encoded && GetLastError() != ERROR_MORE_DATA)
+            *pcbSignedBlob = 0;
+        return encoded;
     }
     API_GUARD_END(FALSE, CRYPT_MEMORY_ERROR)
 }

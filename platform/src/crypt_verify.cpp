@@ -176,7 +176,8 @@ bool SplitSignedContent(const uint8_t* der, size_t size, Bytes* rest, ByteSpan* 
     if (!explicitContent.Read(0x30, &path[2]))
         return false;
     DerReader signedData(path[2]);
-    if (!signedData.Read(0x02, &version) || !signedData.Read(0x31, &digests) || !signedData.Read(0x30, &path[3]))
+    if (!signedData.Read(0x02, &version) || !signedData.Read(0x31, &digests) ||
+        !signedData.Read(0x30, &path[3]))
         return false;
     DerReader encap(path[3]);
     if (!encap.Read(0x06, &encapType) || !encap.Read(0xA0, &wrapper) || !encap.AtEnd())
