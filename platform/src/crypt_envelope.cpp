@@ -105,10 +105,10 @@ public:
         DWORD error = 0;
         const EVP_CIPHER* cipher = ContentCipher(para->ContentEncryptionAlgorithm, &error);
         if (cipher == nullptr)
-            return Fail(error);
+            return FailWith(error);
         STACK_OF(X509)* certs = RecipientList(recipientCount, recipients);
         if (certs == nullptr)
-            return Fail(E_INVALIDARG);
+            return FailWith(E_INVALIDARG);
         // Without content: it is written by hand.
         cms_ = CMS_encrypt(certs, nullptr, cipher, CMS_BINARY | CMS_PARTIAL | CMS_DETACHED);
         sk_X509_free(certs);
@@ -116,23 +116,23 @@ public:
         chain_ = sink != nullptr ? CMS_dataInit(cms_, sink) : nullptr;
         if (chain_ == nullptr) {
             BIO_free(sink);
-            return Fail(NTE_BAD_KEY);
+            return FailWith(NTE_BAD_KEY);
         }
         BIO* cipherBio = BIO_find_type(chain_, BIO_TYPE_CIPHER);
         int block = 0;
         if (cipherBio == nullptr || BIO_get_cipher_ctx(cipherBio, &keyed_) != 1 ||
             EVP_CIPHER_CTX_get_mode(keyed_) != EVP_CIPH_CBC_MODE ||
             (block = EVP_CIPHER_CTX_get_block_size(keyed_)) <= 0 || CMS_dataFinal(cms_, chain_) != 1)
-            return Fail(CRYPT_E_MSG_ERROR);
+            return FailWith(CRYPT_E_MSG_ERROR);
         encryptedSize_ = ((size_t)contentSize / (size_t)block + 1) * (size_t)block;  // with its padding
         Bytes header = DerHeader(0x80, encryptedSize_);  // [0] IMPLICIT OCTET STRING
         Bytes der = EncodeContentInfo(cms_);
         EnvelopedPath path;
         if (der.empty() || !ReadEnvelopedPath(der.data(), der.size(), &path))
-            return Fail(CRYPT_E_MSG_ERROR);
+            return FailWith(CRYPT_E_MSG_ERROR);
         prefix_ = DerGrownPrefix(path.levels, 4, header.size() + encryptedSize_);
         if (prefix_.empty())
-            return Fail(CRYPT_E_MSG_ERROR);
+            return FailWith(CRYPT_E_MSG_ERROR);
         prefix_.insert(prefix_.end(), header.begin(), header.end());
         return true;
     }
@@ -150,19 +150,12 @@ public:
                   EVP_EncryptFinal_ex(keyed_, encrypted + written, &last) == 1 &&
                   (size_t)written + (size_t)last == encryptedSize_;
         if (!ok)
-            return Fail(CRYPT_E_MSG_ERROR);
+            return FailWith(CRYPT_E_MSG_ERROR);
         memcpy(out, prefix_.data(), prefix_.size());
         return true;
     }
 
 private:
-    static bool Fail(DWORD error)
-    {
-        ERR_clear_error();
-        SetLastError(error);
-        return false;
-    }
-
     CMS_ContentInfo* cms_ = nullptr;
     BIO* chain_ = nullptr;
     EVP_CIPHER_CTX* keyed_ = nullptr;  // the chain's

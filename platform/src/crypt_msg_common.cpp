@@ -61,6 +61,13 @@ BOOL CopyToCaller(const void* data, size_t size, void* out, DWORD* outSize)
     return TRUE;
 }
 
+bool FailWith(DWORD error)
+{
+    ERR_clear_error();
+    SetLastError(error);
+    return false;
+}
+
 BOOL HandOutContentAndCert(ByteSpan content, PCCERT_CONTEXT cert, BYTE* out, DWORD* outSize,
                            PCCERT_CONTEXT* certOut)
 {

@@ -48,6 +48,10 @@ struct ByteSpan {
 BOOL HandOutContentAndCert(ByteSpan content, PCCERT_CONTEXT cert, BYTE* out, DWORD* outSize,
                            PCCERT_CONTEXT* certOut);
 
+// The failure path of a message function: OpenSSL's error queue cleared, the
+// last error set; returns false.
+bool FailWith(DWORD error);
+
 // Parses a DER/BER ContentInfo. On failure returns null and sets the last
 // error to the CRYPT_E_ASN1_* code Windows gives for such input.
 CMS_ContentInfo* ParseContentInfo(const uint8_t* data, size_t size);

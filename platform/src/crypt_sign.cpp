@@ -96,33 +96,33 @@ public:
     {
         const EVP_MD* md = DigestForOid(para->HashAlgorithm.pszObjId);
         if (md == nullptr)
-            return Fail(CRYPT_E_UNKNOWN_ALGO);
+            return FailWith(CRYPT_E_UNKNOWN_ALGO);
         X509* signerCert = CertX509(para->pSigningCert);
         EVP_PKEY* key = CertPrivateKey(para->pSigningCert);
         if (signerCert == nullptr || key == nullptr)
-            return Fail(CRYPT_E_NO_KEY_PROPERTY);
+            return FailWith(CRYPT_E_NO_KEY_PROPERTY);
         // Signed as detached: CMS_final then only digests the content, where
         // the opaque form would gather a copy of it in a growing memory BIO.
         // The content is put in afterwards.
         const unsigned int flags = CMS_BINARY | CMS_PARTIAL | CMS_DETACHED;
         cms_ = CMS_sign(nullptr, nullptr, nullptr, nullptr, flags);
         if (cms_ == nullptr)
-            return Fail(NTE_NO_MEMORY);
+            return FailWith(NTE_NO_MEMORY);
         // Only the certificates asked for go in: the signer's is not implied.
         for (DWORD i = 0; i < para->cMsgCert; ++i) {
             X509* x = para->rgpMsgCert ? CertX509(para->rgpMsgCert[i]) : nullptr;
             if (x == nullptr || CMS_add1_cert(cms_, x) != 1)
-                return Fail(E_INVALIDARG);
+                return FailWith(E_INVALIDARG);
         }
         unsigned int signerFlags = CMS_BINARY | CMS_NOCERTS | CMS_PARTIAL | CMS_NOSMIMECAP;
         if (para->cAuthAttr == 0)
             signerFlags |= CMS_NOATTR;
         CMS_SignerInfo* signer = CMS_add1_signer(cms_, signerCert, key, md, signerFlags);
         if (signer == nullptr)
-            return Fail(NTE_BAD_KEY);
+            return FailWith(NTE_BAD_KEY);
         if (!AddAuthAttributes(signer, para->cAuthAttr, para->rgAuthAttr, true) ||
             !AddAuthAttributes(signer, para->cUnauthAttr, para->rgUnauthAttr, false))
-            return Fail(CRYPT_E_BAD_ENCODE);
+            return FailWith(CRYPT_E_BAD_ENCODE);
         BIO* in = BIO_new_mem_buf(content ? content : (const BYTE*)"", (int)contentSize);
         bool ok = in != nullptr && CMS_final(cms_, in, nullptr, flags) == 1;
         BIO_free(in);
@@ -135,7 +135,7 @@ public:
             }
         }
         if (!ok)
-            return Fail(CRYPT_E_MSG_ERROR);
+            return FailWith(CRYPT_E_MSG_ERROR);
         return true;
     }
 
@@ -144,24 +144,17 @@ public:
     {
         int length = i2d_CMS_ContentInfo(cms_, nullptr);
         if (length <= 0)
-            return Fail(CRYPT_E_MSG_ERROR);
+            return FailWith(CRYPT_E_MSG_ERROR);
         if (out == nullptr || *outSize < (DWORD)length)
             return CopyToCaller(nullptr, (size_t)length, out, outSize);
         unsigned char* p = out;
         if (i2d_CMS_ContentInfo(cms_, &p) != length)
-            return Fail(CRYPT_E_MSG_ERROR);
+            return FailWith(CRYPT_E_MSG_ERROR);
         *outSize = (DWORD)length;
         return TRUE;
     }
 
 private:
-    static bool Fail(DWORD error)
-    {
-        ERR_clear_error();
-        SetLastError(error);
-        return false;
-    }
-
     CMS_ContentInfo* cms_ = nullptr;
     ASN1_OCTET_STRING** inner_ = nullptr;  // the borrowed content's place
 };
