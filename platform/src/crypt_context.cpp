@@ -114,6 +114,23 @@ DWORD DecodeError(const BYTE* encoded, DWORD size)
     return Asn1DecodeError();
 }
 
+// The certificate at the start of `encoded` (*used: the bytes it takes), or
+// null with the decoding error Windows gives set.
+X509* DecodeCertificate(const BYTE* encoded, DWORD size, size_t* used)
+{
+    if (encoded == nullptr || size == 0) {
+        SetLastError(CRYPT_E_ASN1_EOD);
+        return nullptr;
+    }
+    const unsigned char* p = encoded;
+    ERR_clear_error();
+    X509* x = d2i_X509(nullptr, &p, (long)size);
+    if (x == nullptr)
+        SetLastError(DecodeError(encoded, size));
+    *used = (size_t)(p - encoded);
+    return x;
+}
+
 // Fills the data and the CERT_INFO that points into it.
 bool BuildInfo(CertContextImpl* impl)
 {
@@ -350,18 +367,9 @@ CertContextImpl* WrapX509(X509* x, const BYTE* encoded, size_t size)
 
 CertContextImpl* ContextFromEncoded(const BYTE* encoded, DWORD size)
 {
-    if (encoded == nullptr || size == 0) {
-        SetLastError(CRYPT_E_ASN1_EOD);
-        return nullptr;
-    }
-    const unsigned char* p = encoded;
-    ERR_clear_error();
-    X509* x = d2i_X509(nullptr, &p, (long)size);
-    if (x == nullptr) {
-        SetLastError(DecodeError(encoded, size));
-        return nullptr;
-    }
-    return WrapX509(x, encoded, (size_t)(p - encoded));
+    size_t used = 0;
+    X509* x = DecodeCertificate(encoded, size, &used);
+    return x != nullptr ? WrapX509(x, encoded, used) : nullptr;
 }
 
 CertContextImpl* ContextFromX509(X509* x509)
@@ -584,17 +592,10 @@ BOOL WINAPI CryptVerifyCertificateSignature(HCRYPTPROV_LEGACY hCryptProv,
         SetLastError(E_INVALIDARG);
         return FALSE;
     }
-    if (pbEncoded == nullptr || cbEncoded == 0) {
-        SetLastError(CRYPT_E_ASN1_EOD);
+    size_t used = 0;
+    X509* x = DecodeCertificate(pbEncoded, cbEncoded, &used);
+    if (x == nullptr)
         return FALSE;
-    }
-    const unsigned char* p = pbEncoded;
-    ERR_clear_error();
-    X509* x = d2i_X509(nullptr, &p, (long)cbEncoded);
-    if (x == nullptr) {
-        SetLastError(DecodeError(pbEncoded, cbEncoded));
-        return FALSE;
-    }
     EVP_PKEY* key = PublicKeyFromInfo(pPublicKey);
     if (key == nullptr) {
         X509_free(x);
