@@ -26,13 +26,17 @@ static std::string Serialized(const MimePart& part)
     return result;
 }
 
-static void CheckLists(const MimePart& part)
+// Borrowed texts must lie within the parsed text [begin, end).
+static void CheckLists(const MimePart& part, const char* begin = NULL, const char* end = NULL)
 {
     const LineList* lists[] = {&part.headers, &part.body, &part.epilogue};
     for (const LineList* list : lists)
-        for (const LineNode* n = list->head; n != NULL; n = n->next)
-            if ((size_t)n->length != strlen(n->text) || (n->next != NULL && n->next->prev != n))
+        for (const LineNode* n = list->head; n != NULL; n = n->next) {
+            if (n->borrowed ? (n->text < begin || n->text + n->length > end) : (size_t)n->length != strlen(n->text))
                 abort();
+            if (n->next != NULL && n->next->prev != n)
+                abort();
+        }
 }
 
 static void CheckRoundTrip(const std::string& input, MimePart& first)
@@ -57,7 +61,7 @@ static void CheckRoundTrip(const std::string& input, MimePart& first)
     MimePart packed;
     position = input.c_str();
     ParsePacked(&packed, &position);
-    CheckLists(packed);
+    CheckLists(packed, input.c_str(), input.c_str() + input.size());
     if (Serialized(packed) != once)
         abort();
 

@@ -34,15 +34,28 @@ const ValueTable kValues;
 
 Base64ForeignCharacterHook g_foreignCharacterHook = NULL;
 
+// The two characters of every 12-bit value, so that a group of three bytes
+// takes two lookups instead of four.
+struct PairTable {
+    char pair[4096][2];
+    PairTable()
+    {
+        for (int i = 0; i < 4096; ++i) {
+            pair[i][0] = kAlphabet[i >> 6];
+            pair[i][1] = kAlphabet[i & 63];
+        }
+    }
+};
+
+const PairTable kPairs;
+
 char* EncodeGroups(const BYTE* in, size_t count, char* out)
 {
     // The group is read whole before its characters are written.
     for (size_t i = 0; i < count; ++i, in += 3) {
         uint32_t w = ((uint32_t)in[0] << 16) | ((uint32_t)in[1] << 8) | in[2];
-        out[0] = kAlphabet[w >> 18];
-        out[1] = kAlphabet[(w >> 12) & 63];
-        out[2] = kAlphabet[(w >> 6) & 63];
-        out[3] = kAlphabet[w & 63];
+        memcpy(out, kPairs.pair[w >> 12], 2);
+        memcpy(out + 2, kPairs.pair[w & 0xFFF], 2);
         out += 4;
     }
     return out;

@@ -27,6 +27,7 @@ static LineNode* NewNode(const char* first, size_t firstLength, const char* seco
         memcpy(node->text + firstLength, second, secondLength);
     node->text[length] = '\0';
     node->length = (int)length;
+    node->borrowed = false;
     node->next = NULL;
     node->prev = NULL;
     return node;
@@ -102,6 +103,29 @@ LineNode* LineList::AppendJoined(const char* first, size_t firstLength, const ch
     return node;
 }
 
+LineNode* LineList::AppendBorrowed(const char* text, size_t length)
+{
+    LineNode* node = tail;
+    if (node != NULL && node->borrowed && node->text + node->length == text &&
+        length <= (size_t)(INT_MAX - node->length)) {
+        node->length += (int)length;
+        return node;
+    }
+    if (length > (size_t)INT_MAX)
+        return NULL;
+    node = static_cast<LineNode*>(malloc(sizeof(LineNode)));
+    if (node == NULL)
+        return NULL;
+    node->text = const_cast<char*>(text);  // never written through: SetText copies
+    node->length = (int)length;
+    node->borrowed = true;
+    node->next = NULL;
+    node->prev = NULL;
+    LinkAtTail(this, node);
+    packedRoom_ = 0;
+    return node;
+}
+
 LineNode* LineList::InsertBefore(LineNode* position, const char* text)
 {
     LineNode* node = NewNode(text, strlen(text), NULL, 0);
@@ -148,8 +172,12 @@ void LineList::Clear()
 
 void LineList::SetText(LineNode* node, const char* text)
 {
-    size_t length = strlen(text);
-    if (length <= (size_t)node->length) {
+    SetText(node, text, strlen(text));
+}
+
+void LineList::SetText(LineNode* node, const char* text, size_t length)
+{
+    if (length <= (size_t)node->length && !node->borrowed) {
         // Fits where the old text was; memmove because text may point into it.
         memmove(node->text, text, length);
         node->text[length] = '\0';
@@ -161,18 +189,20 @@ void LineList::SetText(LineNode* node, const char* text)
     char* copy = static_cast<char*>(malloc(length + 1));
     if (copy == NULL)
         return;
-    memcpy(copy, text, length + 1);
-    if (node->text != InlineText(node))
+    memcpy(copy, text, length);
+    copy[length] = '\0';
+    if (node->text != InlineText(node) && !node->borrowed)
         free(node->text);
     node->text = copy;
     node->length = (int)length;
+    node->borrowed = false;
 }
 
 void LineList::FreeNode(LineNode* node)
 {
     if (node == NULL)
         return;
-    if (node->text != InlineText(node))
+    if (node->text != InlineText(node) && !node->borrowed)
         free(node->text);
     free(node);
 }

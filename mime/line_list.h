@@ -1,15 +1,18 @@
-// An ordered, doubly linked list of owned text chunks.
+// An ordered, doubly linked list of text chunks, owned or borrowed.
 #pragma once
 
 #include <stddef.h>
 
 // A node and its text usually share one allocation, so change a node's text
 // only through LineList::SetText and release a node only through FreeNode.
+// text[length] is '\0' except in borrowed nodes, whose text lies in the
+// caller's memory: read node texts by their length.
 struct LineNode {
     char* text;
     LineNode* next;
     LineNode* prev;
     int length;
+    bool borrowed;
 };
 
 class LineList {
@@ -32,11 +35,18 @@ public:
     // instead of one node each. Returns the node that took the text.
     LineNode* AppendPacked(const char* first, size_t firstLength, const char* second,
                            size_t secondLength);
+    // Appends a node that points at text instead of copying it; the caller
+    // keeps that memory alive and unchanged while the node lives. A text that
+    // starts where a borrowed tail's ends lengthens the tail instead, so the
+    // lines of one run of the caller's text take one node.
+    LineNode* AppendBorrowed(const char* text, size_t length);
     void Unlink(LineNode* node);
     void Clear();
 
-    // Replaces a node's text with a copy of text (unchanged when memory runs out).
+    // Replaces a node's text with a copy of text (unchanged when memory runs
+    // out); a borrowed node gets a text of its own.
     static void SetText(LineNode* node, const char* text);
+    static void SetText(LineNode* node, const char* text, size_t length);
     // Frees a node taken out with Unlink.
     static void FreeNode(LineNode* node);
 

@@ -212,7 +212,11 @@ private:
             Append(list, piece);
             return;
         }
-        if (list.AppendPacked(piece.start, piece.content, "\r\n", piece.split ? 0 : 2) == NULL)
+        // A line that stands in the text as its node would hold it is not copied.
+        bool verbatim = piece.split || piece.consumed == piece.content + 2;
+        LineNode* node = verbatim ? list.AppendBorrowed(piece.start, piece.NodeLength())
+                                  : list.AppendPacked(piece.start, piece.content, "\r\n", piece.split ? 0 : 2);
+        if (node == NULL)
             failed_ = true;
         Take(piece);
     }

@@ -152,16 +152,18 @@ void MimePart::DropChildren()
     DestroyChain(chain);
 }
 
-char* MimePart::Serialize() const
+char* MimePart::Serialize(const char* prefix) const
 {
     // Sized in one walk and filled in a second, so the text is copied once.
     SizeSink size;
+    size(prefix, strlen(prefix));
     if (!WalkText(this, size) || size.overflow)
         return NULL;
     char* text = static_cast<char*>(malloc(size.total + 2));
     if (text == NULL)
         return NULL;
     CopySink copy{text};
+    copy(prefix, strlen(prefix));
     if (!WalkText(this, copy)) {
         free(text);
         return NULL;

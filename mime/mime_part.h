@@ -16,8 +16,9 @@ public:
 
     // Reads a part from *position; nested calls pass the parent's boundary.
     void Parse(const char** position, const char* enclosingBoundary);
-    // The whole subtree as a new heap text (free()); null when memory runs out.
-    char* Serialize() const;
+    // prefix, then the whole subtree, as a new heap text (free()); null when
+    // memory runs out.
+    char* Serialize(const char* prefix = "") const;
     // Copies the first header of that name's value into buffer (empty when absent).
     void GetHeader(const char* name, char* buffer, int size) const;
     // Replaces, deletes (empty value) or adds a header line.
@@ -48,10 +49,12 @@ public:
 void ParseHeaderBlock(MimePart* part, const char** position);
 
 // Reads a whole message as Parse does, except that the lines of bodies,
-// preambles and epilogues are packed into few large nodes (see
-// LineList::AppendPacked); header lines stay one a node. For callers that only
-// serialise those lines: a message of short lines then needs about its own
-// size rather than many times it.
+// preambles and epilogues take few large nodes: runs of lines that end in
+// CR LF are borrowed from the text (LineList::AppendBorrowed), other lines are
+// packed (LineList::AppendPacked); header lines stay one a node. For callers
+// that only serialise those lines: a message then needs about the size of its
+// differently ended lines rather than many times its own. The text must
+// outlive the part, unchanged.
 void ParsePacked(MimePart* part, const char** position);
 
 // Reads one name=value parameter of a header value in place (terminators are

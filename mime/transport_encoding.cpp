@@ -1,6 +1,7 @@
 // Transfer encodings for relay-safe signed content (RFC 8551, section 3.1).
 #include "mime/transport_encoding.h"
 
+#include <stdint.h>
 #include <stdlib.h>
 #include <string.h>
 
@@ -31,37 +32,53 @@ bool HasIdentityEncoding(const MimePart& part)
     return false;
 }
 
-// One line, without its CR LF.
+// One line, without its CR LF, of bytes that are all printable ASCII, blank
+// or TAB (NodeSurvivesRelays has looked at them).
 bool LineSurvivesRelays(const char* text, size_t content)
 {
     if (content > MAX_LINE)
         return false;
     if (content > 0 && (text[content - 1] == ' ' || text[content - 1] == '\t'))
         return false;
-    if (content >= 5 && memcmp(text, "From ", 5) == 0)
-        return false;
-    for (size_t i = 0; i < content; ++i)
-        if ((unsigned char)text[i] >= 0x80 || text[i] == '\0' || text[i] == '\r')
-            return false;
-    return true;
+    return !(content >= 5 && memcmp(text, "From ", 5) == 0);
 }
 
-// A node holds one line, or (packed bodies) several, each ending in CR LF; a
-// bare LF counts as a line end too, so the line it ends is measured alone.
+// Whether any of the eight bytes in word is NUL, CR, LF or above 0x7F.
+inline bool HasSpecialByte(uint64_t word)
+{
+    const uint64_t ones = 0x0101010101010101ULL, highs = 0x8080808080808080ULL;
+    uint64_t cr = word ^ (ones * '\r'), lf = word ^ (ones * '\n');
+    return (word | ((word - ones) & ~word) | ((cr - ones) & ~cr) | ((lf - ones) & ~lf)) & highs;
+}
+
+bool IsSpecialByte(char c)
+{
+    return c == '\0' || c == '\r' || c == '\n' || (unsigned char)c >= 0x80;
+}
+
+// A node holds one line, or (packed and borrowed bodies) many, each ending in
+// CR LF; a bare CR or LF, a NUL or an eight-bit byte fails the whole node.
+// Eight bytes are examined at a time: this runs over every signed body.
 bool NodeSurvivesRelays(const char* text, size_t length)
 {
     size_t start = 0;
     while (start < length) {
-        const char* end = (const char*)memchr(text + start, '\n', length - start);
-        size_t lineEnd = end != NULL ? (size_t)(end - text) : length;
-        size_t content = lineEnd - start;
-        if (end != NULL && content > 0 && text[lineEnd - 1] == '\r')
-            --content;
-        else if (end != NULL)
-            return false;  // a bare LF is not a line end a relay keeps
-        if (!LineSurvivesRelays(text + start, content))
+        size_t i = start;
+        for (; i + 8 <= length; i += 8) {
+            uint64_t word;
+            memcpy(&word, text + i, 8);
+            if (HasSpecialByte(word))
+                break;
+        }
+        while (i < length && !IsSpecialByte(text[i]))
+            ++i;
+        if (!LineSurvivesRelays(text + start, i - start))
             return false;
-        start = end != NULL ? lineEnd + 1 : length;
+        if (i == length)
+            break;
+        if (text[i] != '\r' || i + 1 == length || text[i + 1] != '\n')
+            return false;
+        start = i + 2;
     }
     return true;
 }
@@ -153,10 +170,11 @@ bool EncodeLeaf(MimePart* part, bool nested)
     return true;
 }
 
-// Blanks before each line end of a text; relays strip them.
-bool HasTrailingBlank(const char* text)
+// Blanks before a line end of a node's text; relays strip them.
+bool HasTrailingBlank(const char* text, size_t length)
 {
-    for (const char* p = strchr(text, '\r'); p != NULL; p = strchr(p + 1, '\r'))
+    for (const char* p = (const char*)memchr(text, '\r', length); p != NULL;
+         p = (const char*)memchr(p + 1, '\r', length - (size_t)(p + 1 - text)))
         if (p > text && (p[-1] == ' ' || p[-1] == '\t'))
             return true;
     return false;
@@ -165,20 +183,20 @@ bool HasTrailingBlank(const char* text)
 bool DropTrailingBlanks(LineList* lines)
 {
     for (LineNode* node = lines->head; node != NULL; node = node->next) {
-        if (!HasTrailingBlank(node->text))
+        size_t length = (size_t)node->length;
+        if (!HasTrailingBlank(node->text, length))
             continue;
-        char* text = (char*)malloc((size_t)node->length + 1);
+        char* text = (char*)malloc(length + 1);
         if (text == NULL)
             return false;
         char* out = text;
-        for (const char* p = node->text; *p != '\0'; ++p) {
-            if (*p == '\r')
+        for (size_t i = 0; i < length; ++i) {
+            if (node->text[i] == '\r')
                 while (out > text && (out[-1] == ' ' || out[-1] == '\t'))
                     --out;
-            *out++ = *p;
+            *out++ = node->text[i];
         }
-        *out = '\0';
-        LineList::SetText(node, text);
+        LineList::SetText(node, text, (size_t)(out - text));
         free(text);
     }
     return true;

@@ -15,5 +15,7 @@ struct Signer;
 char* SignDetachedText(HWND window, const char* source, Signer* signer, SmimeResult* result);
 char* SignOpaqueText(HWND window, const char* source, Signer* signer, SmimeResult* result);
 
-char* BuildSignedFirstPart(const char* source);
+// The first part of the clear-signed text of source, after prefix, as a new
+// heap text (free()); null when memory runs out.
+char* BuildSignedFirstPart(const char* source, const char* prefix = "");
 MimePart* BuildSignedOuterPart(const char* source, const char* kind, const char* boundary);

@@ -92,39 +92,36 @@ char* CopyPieces(char* out, const char* const* pieces, size_t count)
     return out;
 }
 
-// The whole multipart/signed text: the outer part's headers, then the
-// delimited first part and signature. Built around the first part where it
-// lies (firstPart is taken over), so that the content is not copied into a
-// second buffer of its size. Null when memory runs out.
-char* AssembleSignedMessage(const MimePart& outer, const char* boundary, char* firstPart,
-                            const char* base64)
+// The pieces joined into a new heap text (free()); null when memory runs out.
+char* JoinPieces(const char* const* pieces, size_t count)
 {
-    char* head = outer.Serialize();
-    if (head == NULL) {
-        free(firstPart);
-        return NULL;
-    }
-    const char* before[] = {head, "--", boundary, "\r\n"};
-    const char* after[] = {"\r\n--", boundary, "\r\n", kSignatureHeaders, base64, "\r\n--", boundary, "--\r\n"};
-    const size_t beforeCount = sizeof before / sizeof before[0], afterCount = sizeof after / sizeof after[0];
-    size_t beforeLength = JoinedLength(before, beforeCount), partLength = strlen(firstPart);
-    size_t total = beforeLength + partLength + JoinedLength(after, afterCount);
-    char* text = (char*)realloc(firstPart, total + 1);
-    if (text == NULL) {
-        free(firstPart);
-        free(head);
-        return NULL;
-    }
-    memmove(text + beforeLength, text, partLength);
-    CopyPieces(text, before, beforeCount);
-    *CopyPieces(text + beforeLength + partLength, after, afterCount) = '\0';
-    free(head);
+    char* text = (char*)malloc(JoinedLength(pieces, count) + 1);
+    if (text != NULL)
+        *CopyPieces(text, pieces, count) = '\0';
     return text;
+}
+
+// Ends the text (taken over) that runs up to the first part's end with the
+// signature part and the closing delimiter. It grows where it lies, so that
+// the content is not copied into a second buffer of its size. Null when
+// memory runs out.
+char* AppendSignaturePart(char* text, const char* boundary, const char* base64)
+{
+    const char* after[] = {"\r\n--", boundary, "\r\n", kSignatureHeaders, base64, "\r\n--", boundary, "--\r\n"};
+    const size_t afterCount = sizeof after / sizeof after[0];
+    size_t length = strlen(text);
+    char* grown = (char*)realloc(text, length + JoinedLength(after, afterCount) + 1);
+    if (grown == NULL) {
+        free(text);
+        return NULL;
+    }
+    *CopyPieces(grown + length, after, afterCount) = '\0';
+    return grown;
 }
 
 }  // namespace
 
-char* BuildSignedFirstPart(const char* source)
+char* BuildSignedFirstPart(const char* source, const char* prefix)
 {
     // Values keep their continuation lines and line end; a value longer than a
     // single header line is not cut, so the part never loses a line end.
@@ -158,7 +155,7 @@ char* BuildSignedFirstPart(const char* source)
     // What is signed must be what arrives: nothing a relay would change.
     if (!EncodeForTransport(&part))
         return NULL;
-    return part.Serialize();
+    return part.Serialize(prefix);
 }
 
 MimePart* BuildSignedOuterPart(const char* source, const char* kind, const char* boundary)
@@ -191,27 +188,32 @@ char* SignDetachedText(HWND window, const char* source, Signer* signer, SmimeRes
         return NULL;
     char boundary[BOUNDARY_SIZE];
     MakeBoundary(boundary);
+    // The outer headers and the first delimiter go in front of the first part
+    // as it is written, so that the content is never moved.
     std::unique_ptr<MimePart> outer(BuildSignedOuterPart(source, "DSIG", boundary));
-    if (!outer)
+    HeapBuffer<char> head(outer ? outer->Serialize() : NULL);
+    const char* before[] = {head.get(), "--", boundary, "\r\n"};
+    HeapBuffer<char> prefix(head.get() != NULL ? JoinPieces(before, sizeof before / sizeof before[0]) : NULL);
+    HeapBuffer<char> text(prefix.get() != NULL ? BuildSignedFirstPart(source, prefix.get()) : NULL);
+    if (text.get() == NULL) {
+        ShowMessage(TEXT_OUT_OF_MEMORY);
         return NULL;
-    HeapBuffer<char> firstPart(BuildSignedFirstPart(source));
-    if (firstPart.get() == NULL)
-        return NULL;
+    }
+    const char* firstPart = text.get() + strlen(prefix.get());
 
     BYTE* signedBlob = NULL;
     DWORD blobSize = 0;
-    if (!SignContent(signer->cert.get(), TRUE, (const BYTE*)firstPart.get(), (DWORD)strlen(firstPart.get()),
-                     &signedBlob, &blobSize))
+    if (!SignContent(signer->cert.get(), TRUE, (const BYTE*)firstPart, (DWORD)strlen(firstPart), &signedBlob,
+                     &blobSize))
         return NULL;
     HeapBuffer<BYTE> blob(signedBlob);
     HeapBuffer<char> base64(EncodeBlob(blob.get(), blobSize));
     if (base64.get() == NULL)
-        return NULL;
-    // The first part is taken over by the assembly.
-    char* text = AssembleSignedMessage(*outer, boundary, firstPart.Take(), base64.get());
-    if (text == NULL)
+        return NULL;  // after its message
+    char* message = AppendSignaturePart(text.Take(), boundary, base64.get());
+    if (message == NULL)
         ShowMessage(TEXT_OUT_OF_MEMORY);
     else
         result->flags |= SR_SIGNED;
-    return text;
+    return message;
 }

@@ -168,3 +168,30 @@ TEST(LineListTest, PackedTextsJoinOnlyTheirOwnNodes)
     EXPECT_STREQ(list.tail->prev->text, "end");
     EXPECT_EQ(Texts(list).size(), nodes + 3);
 }
+
+// Borrowed texts: a run of adjacent ones takes one node, and the caller's
+// memory is never copied, written or freed (ASan sees a wrong free).
+TEST(LineListTest, BorrowedTextsStayWhereTheyLie)
+{
+    const std::string text = "one\r\ntwo\r\nthree\r\n";
+    LineList list;
+    ASSERT_NE(list.AppendBorrowed(text.data(), 5), nullptr);
+    ASSERT_EQ(list.AppendBorrowed(text.data() + 5, 5), list.head);
+    EXPECT_EQ(list.head->text, text.data());
+    EXPECT_EQ(list.head->length, 10);
+    list.AppendPacked("x\r\n", 3, nullptr, 0);
+    list.AppendBorrowed(text.data() + 10, 7);  // a run after a copy starts anew
+    std::string joined;
+    for (const LineNode* n = list.head; n != nullptr; n = n->next)
+        joined.append(n->text, n->length);
+    EXPECT_EQ(joined, "one\r\ntwo\r\nx\r\nthree\r\n");
+
+    LineList::SetText(list.head, "1\r\n");
+    EXPECT_STREQ(list.head->text, "1\r\n");
+    EXPECT_EQ(text, "one\r\ntwo\r\nthree\r\n");
+    LineNode* last = list.tail;
+    list.Unlink(last);
+    LineList::FreeNode(last);
+    list.AppendBorrowed(text.data() + 10, 7);
+    EXPECT_EQ(list.tail->prev->length, 3);  // the packed copy takes no borrowed text
+}

@@ -142,6 +142,15 @@ TEST(MimePartTest, PackedParseKeepsTheTreeAndItsText)
         ExpectSameTree(plain, packed);
         EXPECT_EQ(Serialized(packed), Serialized(plain));
     }
+
+    // Lines that end in CR LF are not copied: all of a body's take one node.
+    MimePart borrowed;
+    const std::string message = "Subject: x\r\n\r\n" + shortLines;
+    const char* position = message.c_str();
+    ParsePacked(&borrowed, &position);
+    ASSERT_NE(borrowed.body.head, nullptr);
+    EXPECT_EQ(borrowed.body.head, borrowed.body.tail);
+    EXPECT_EQ(borrowed.body.head->text, message.c_str() + 14);
 }
 
 TEST(MimePartTest, NestedMultipartBuildsTheTreeAndRoundTrips)

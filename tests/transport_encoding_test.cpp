@@ -71,28 +71,36 @@ TEST(TransportEncodingTest, EncodesOnlyTheLeavesThatWouldNotSurvive)
                                "\r\n"
                                "\xff\xfe\r\nbinary\r\n" +
                                kept;
-    MimePart part;
-    const char* position = source.c_str();
-    part.Parse(&position, NULL);
-    ASSERT_TRUE(EncodeForTransport(&part));
-    char* out = part.Serialize();
-    ASSERT_NE(out, nullptr);
-    // Blanks before line ends go where they carry nothing; the binary part's
-    // content stops before the CR LF of the next delimiter.
-    EXPECT_EQ(out, head +
-                       "preamble\r\n"
-                       "--b\r\n"
-                       "Content-Type: text/plain; charset=Shift_JIS\r\n"
-                       "Content-Transfer-Encoding: quoted-printable\r\n"
-                       "\r\n"
-                       "=93=FA=96{\r\n"
-                       "--b\r\n"
-                       "Content-Type: application/octet-stream\r\n"
-                       "Content-Transfer-Encoding: base64\r\n"
-                       "\r\n"
-                       "//4NCmJpbmFyeQ==\r\n" +
-                       kept);
-    free(out);
+    // Packed parsing borrows the lines from the source, which must stay as it was.
+    for (bool packed : {false, true}) {
+        const std::string original = source;
+        MimePart part;
+        const char* position = source.c_str();
+        if (packed)
+            ParsePacked(&part, &position);
+        else
+            part.Parse(&position, NULL);
+        ASSERT_TRUE(EncodeForTransport(&part));
+        char* out = part.Serialize();
+        ASSERT_NE(out, nullptr);
+        EXPECT_EQ(source, original);
+        // Blanks before line ends go where they carry nothing; the binary part's
+        // content stops before the CR LF of the next delimiter.
+        EXPECT_EQ(out, head +
+                           "preamble\r\n"
+                           "--b\r\n"
+                           "Content-Type: text/plain; charset=Shift_JIS\r\n"
+                           "Content-Transfer-Encoding: quoted-printable\r\n"
+                           "\r\n"
+                           "=93=FA=96{\r\n"
+                           "--b\r\n"
+                           "Content-Type: application/octet-stream\r\n"
+                           "Content-Transfer-Encoding: base64\r\n"
+                           "\r\n"
+                           "//4NCmJpbmFyeQ==\r\n" +
+                           kept);
+        free(out);
+    }
 }
 
 // Packed parsing puts many lines in one node: each is judged alone.
@@ -133,4 +141,31 @@ TEST(HeaderFieldsTest, RemovesAWholeFieldByteForByte)
     EXPECT_TRUE(removed);
     EXPECT_STREQ(copy, "To: a\nSubject: s\r\n\r\nBcc: body\r\n");
     free(copy);
+}
+
+// The relay check reads eight bytes at a time: every byte must be judged
+// wherever it falls in a word, and every line's length on its own.
+TEST(TransportEncodingTest, JudgesEveryByteWhereverItFalls)
+{
+    auto survives = [](const std::string& body) {
+        MimePart part;
+        part.headers.Append("Content-Type: text/plain\r\n");
+        part.headers.Append("\r\n");
+        part.body.AppendJoined(body.data(), body.size(), NULL, 0);
+        EXPECT_TRUE(EncodeForTransport(&part));
+        char value[64];
+        part.GetHeader("Content-Transfer-Encoding", value, sizeof value);
+        return value[0] == '\0';
+    };
+    const std::string clean = "first line\r\n" + std::string(40, 'a') + "\r\n" + std::string(76, 'b');
+    EXPECT_TRUE(survives(clean));
+    EXPECT_TRUE(survives(clean + "\r\n" + std::string(76, 'c') + "\r\n"));
+    EXPECT_FALSE(survives(clean + "b"));
+    EXPECT_FALSE(survives(clean + "\r"));
+    for (char special : {'\0', '\r', '\n', '\x80', '\xff'})
+        for (size_t offset = 12; offset < 12 + 17; ++offset) {
+            std::string body = clean;
+            body[offset] = special;
+            EXPECT_FALSE(survives(body)) << (int)(unsigned char)special << " at " << offset;
+        }
 }
