@@ -14,7 +14,11 @@ attachment in 76-character lines, and "lines", a text/plain message made of
 3-byte lines "a\\r\\n". Incoming messages are made from them by openssl.
 
 The growth table gives each command's cost per MB above that of an almost
-empty message (1 KB), at each size: linear growth keeps them close.
+empty message (1 KB), at each size: linear growth keeps them close. Beside
+CPU time and peak memory it counts the pages zhost touched first (minor page
+faults): their cost per page is the kernel's and varies with the machine's
+load, their number is the program's own. Rows up to 1 MB take three times the
+runs, since their CPU time above the 1 KB message is a few milliseconds.
 
   bench/smime_bench.py [--build DIR] [--sizes 1,10,100] [--runs 3]
                        [--shapes base64,lines] [--commands encrypt,decrypt,...]
@@ -75,7 +79,8 @@ def run(cmd, env, check=True):
 
 
 def measure(cmd, env, work):
-    """One process under /usr/bin/time -v: (wall s, cpu s, peak KiB). The CPU time
+    """One process under /usr/bin/time -v: (wall s, cpu s, peak KiB, minor
+    faults). The CPU time
     comes from the kernel's account of the whole process tree (finer than
     time's hundredths), the peak from time's report."""
     report = os.path.join(work, "time.txt")
@@ -91,7 +96,7 @@ def measure(cmd, env, work):
         for line in f:
             name, _, value = line.strip().rpartition(": ")
             if name == "Maximum resident set size (kbytes)":
-                return wall, usage.ru_utime + usage.ru_stime, int(value)
+                return wall, usage.ru_utime + usage.ru_stime, int(value), usage.ru_minflt
     sys.exit("no peak memory in the report of /usr/bin/time")
 
 
@@ -201,11 +206,11 @@ class Bench:
 
             def ossl():
                 w = c = 0.0
-                m = 0
+                m = f = 0
                 for job in theirs:
-                    jw, jc, jm = measure(job, self.env, self.work)
-                    w, c, m = w + jw, c + jc, max(m, jm)
-                return w, c, m
+                    jw, jc, jm, jf = measure(job, self.env, self.work)
+                    w, c, m, f = w + jw, c + jc, max(m, jm), f + jf
+                return w, c, m, f
             if i % 2 == 0:
                 z, o = ours(), ossl()
             else:
@@ -221,6 +226,7 @@ class Bench:
             "zcpu": med(z[1] for z, _ in rows),
             "ocpu": med(o[1] for _, o in rows),
             "zpeak": max(z[2] for z, _ in rows),
+            "zfaults": med(z[3] for z, _ in rows),
             "opeak": max(o[2] for _, o in rows),
         }
 
@@ -267,7 +273,8 @@ def main():
             print("  %-13s %s" % (command, " && ".join(fmt_cmd(j, work) for j in jobs)))
             received = "received.eml" if command in INCOMING else None
             print("  %-13s %s" % ("", fmt_cmd(bench.zhost_job(command, "msg.eml", received), work)))
-        print("runs per row: %d (paired, alternating order); ratios are medians of the pairs" % args.runs)
+        print("runs per row: %d, %d up to 1 MB (paired, alternating order); ratios are medians of the pairs"
+              % (args.runs, args.runs * 3))
         print()
         results = {}
         wanted = ([1.0 / 1024] if not args.no_growth else []) + sizes
@@ -282,8 +289,9 @@ def main():
                 make_message(shape, int(size * MB), msg)
                 nbytes = os.path.getsize(msg)
                 incoming = bench.make_incoming(msg, folder)
+                runs = args.runs * 3 if size <= 1 else args.runs
                 for command in commands:
-                    r = bench.pair(command, msg, incoming.get(command), args.runs)
+                    r = bench.pair(command, msg, incoming.get(command), runs)
                     r["bytes"] = nbytes
                     results[(shape, size, command)] = r
                     limit = 5 * nbytes / MB + 16
@@ -295,21 +303,24 @@ def main():
                 shutil.rmtree(folder)
         if not args.no_growth and sizes:
             print()
-            print("growth: zhost cost per MB above the 1 KB message (CPU s/MB, peak MB/MB); spread = max/min")
+            print("growth: zhost cost per MB above the 1 KB message (CPU s/MB, peak MB/MB, first-touched pages/MB);"
+                  " spread = max/min")
             print("%-6s %-13s %s %s" % ("shape", "command",
-                                        " ".join("%16s" % ("%g MB" % s) for s in sizes), "  spread cpu, mem"))
+                                        " ".join("%22s" % ("%g MB" % s) for s in sizes), "  spread cpu, mem, pages"))
             for shape in shapes:
                 for command in commands:
                     base = results[(shape, wanted[0], command)]
-                    cpu, mem = [], []
+                    cpu, mem, pages = [], [], []
                     for s in sizes:
                         r = results[(shape, s, command)]
                         mb = (r["bytes"] - base["bytes"]) / MB
                         cpu.append((r["zcpu"] - base["zcpu"]) / mb)
                         mem.append((r["zpeak"] - base["zpeak"]) / 1024 / mb)
-                    cells = " ".join("%7.4f %7.2f " % (c, m) for c, m in zip(cpu, mem))
+                        pages.append((r["zfaults"] - base["zfaults"]) / mb)
+                    cells = " ".join("%7.4f %6.2f %6.0f " % v for v in zip(cpu, mem, pages))
                     spread = lambda v: max(v) / min(v) if min(v) > 0 else float("inf")
-                    print("%-6s %-13s %s  %5.2f %5.2f" % (shape, command, cells, spread(cpu), spread(mem)))
+                    print("%-6s %-13s %s  %5.2f %5.2f %5.2f" % (shape, command, cells, spread(cpu), spread(mem),
+                                                              spread(pages)))
     finally:
         shutil.rmtree(work, ignore_errors=True)
 
