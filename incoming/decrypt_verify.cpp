@@ -68,8 +68,9 @@ struct RunBuffers {
 enum PassOutcome { PASS_FAILED, PASS_DONE };
 
 // One layer of source: unwrap it, write it back, report it. The outer part
-// supplies the headers the unwrapped content lacks.
-static PassOutcome RunPass(int kind, HostText* source, RunBuffers* buffers)
+// supplies the headers the unwrapped content lacks. *furtherLayer tells
+// whether what was written is S/MIME itself.
+static PassOutcome RunPass(int kind, HostText* source, RunBuffers* buffers, bool* furtherLayer)
 {
     MimePart outer;  // only its headers are used
     const char* position = source->get();
@@ -84,8 +85,12 @@ static PassOutcome RunPass(int kind, HostText* source, RunBuffers* buffers)
         return PASS_FAILED;
     }
     HeapBuffer<char> text(LayerMessageText(&outer, content));
-    if (text.get() != NULL)
-        g_host.SetSource("TEMP", text.get());  // the host copies it
+    if (text.get() == NULL) {
+        ShowMessage(TEXT_OUT_OF_MEMORY);  // the host's message stays as it was
+        return PASS_FAILED;
+    }
+    g_host.SetSource("TEMP", text.get());  // the host copies it
+    *furtherLayer = ClassifySmimeMessage(text.get()) != SMIME_NONE;
     text.Release();
     source->Release();
     AppendLayerReport(buffers->report, sizeof buffers->report, &buffers->result);
@@ -103,10 +108,12 @@ static void RunPasses(RunBuffers* buffers)
     int kind = ClassifySmimeMessage(source.get());
     for (;;) {
         ++passes;
-        if (RunPass(kind, &source, buffers) == PASS_FAILED)
+        bool furtherLayer = false;
+        if (RunPass(kind, &source, buffers, &furtherLayer) == PASS_FAILED)
             break;
-        // The host now holds what this pass wrote; a further layer may show.
-        if (passes < PASS_LIMIT) {
+        // The host now holds what this pass wrote. Its copy, the whole message
+        // again, is fetched only when a further layer shows in what was written.
+        if (passes < PASS_LIMIT && furtherLayer) {
             source.Reset(g_host.GetSource(NULL));
             kind = source.get() != NULL ? ClassifySmimeMessage(source.get()) : SMIME_NONE;
             if (kind != SMIME_NONE)
