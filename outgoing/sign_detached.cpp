@@ -101,15 +101,14 @@ char* JoinPieces(const char* const* pieces, size_t count)
     return text;
 }
 
-// Ends the text (taken over) that runs up to the first part's end with the
-// signature part and the closing delimiter. It grows where it lies, so that
-// the content is not copied into a second buffer of its size. Null when
-// memory runs out.
-char* AppendSignaturePart(char* text, const char* boundary, const char* base64)
+// Ends the text (taken over, length bytes) that runs up to the first part's
+// end with the signature part and the closing delimiter. It grows where it
+// lies, so that the content is not copied into a second buffer of its size.
+// Null when memory runs out.
+char* AppendSignaturePart(char* text, size_t length, const char* boundary, const char* base64)
 {
     const char* after[] = {"\r\n--", boundary, "\r\n", kSignatureHeaders, base64, "\r\n--", boundary, "--\r\n"};
     const size_t afterCount = sizeof after / sizeof after[0];
-    size_t length = strlen(text);
     char* grown = (char*)realloc(text, length + JoinedLength(after, afterCount) + 1);
     if (grown == NULL) {
         free(text);
@@ -199,18 +198,18 @@ char* SignDetachedText(HWND window, const char* source, Signer* signer, SmimeRes
         ShowMessage(TEXT_OUT_OF_MEMORY);
         return NULL;
     }
-    const char* firstPart = text.get() + strlen(prefix.get());
+    size_t textLength = strlen(text.get()), prefixLength = strlen(prefix.get());
 
     BYTE* signedBlob = NULL;
     DWORD blobSize = 0;
-    if (!SignContent(signer->cert.get(), TRUE, (const BYTE*)firstPart, (DWORD)strlen(firstPart), &signedBlob,
-                     &blobSize))
+    if (!SignContent(signer->cert.get(), TRUE, (const BYTE*)text.get() + prefixLength,
+                     (DWORD)(textLength - prefixLength), &signedBlob, &blobSize))
         return NULL;
     HeapBuffer<BYTE> blob(signedBlob);
     HeapBuffer<char> base64(EncodeBlob(blob.get(), blobSize));
     if (base64.get() == NULL)
         return NULL;  // after its message
-    char* message = AppendSignaturePart(text.Take(), boundary, base64.get());
+    char* message = AppendSignaturePart(text.Take(), textLength, boundary, base64.get());
     if (message == NULL)
         ShowMessage(TEXT_OUT_OF_MEMORY);
     else
