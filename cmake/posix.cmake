@@ -24,6 +24,8 @@ set_target_properties(zsmime PROPERTIES LINK_DEPENDS ${CMAKE_SOURCE_DIR}/host/zs
 file(GLOB ZHOST_CORE_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/zhost/*.cpp)
 list(REMOVE_ITEM ZHOST_CORE_SOURCES ${CMAKE_SOURCE_DIR}/zhost/main.cpp)
 file(GLOB ZHOST_POSIX_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/zhost/posix/*.cpp)
+set(ZHOST_LARGE_BLOCKS ${CMAKE_SOURCE_DIR}/zhost/posix/large_blocks.cpp)
+list(REMOVE_ITEM ZHOST_POSIX_SOURCES ${ZHOST_LARGE_BLOCKS})
 add_library(zhost_core OBJECT ${ZHOST_CORE_SOURCES} ${ZHOST_POSIX_SOURCES})
 target_include_directories(zhost_core PUBLIC ${CMAKE_SOURCE_DIR})
 target_link_libraries(zhost_core PUBLIC zwin)
@@ -32,6 +34,9 @@ add_executable(zhost ${CMAKE_SOURCE_DIR}/zhost/main.cpp $<TARGET_OBJECTS:zhost_c
 target_include_directories(zhost PRIVATE ${CMAKE_SOURCE_DIR})
 target_link_libraries(zhost PRIVATE zwin)
 set_target_properties(zhost PROPERTIES ENABLE_EXPORTS ON BUILD_RPATH "$ORIGIN")
+if(NOT ZSMIME_SANITIZE)
+  target_sources(zhost PRIVATE ${ZHOST_LARGE_BLOCKS})
+endif()
 add_dependencies(zhost zsmime)
 
 set_target_properties(zwin zsmime PROPERTIES LIBRARY_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})

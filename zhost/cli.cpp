@@ -20,7 +20,7 @@ int UsageError(const std::string& message)
     return EXIT_USAGE;
 }
 
-bool ReadFileBytes(const std::string& path, std::string* bytes)
+bool ReadFileBytes(const std::string& path, std::string* bytes, size_t room)
 {
     FILE* f = fopen(path.c_str(), "rb");
     if (f == NULL)
@@ -31,7 +31,7 @@ bool ReadFileBytes(const std::string& path, std::string* bytes)
     if (fseek(f, 0, SEEK_END) == 0) {
         long size = ftell(f);
         if (size > 0)
-            bytes->reserve((size_t)size);
+            bytes->reserve((size_t)size + room);
         rewind(f);
     }
     while ((n = fread(chunk, 1, sizeof chunk, f)) > 0)

@@ -18,7 +18,8 @@ struct CliOptions {
 // Prints one line on standard error and returns EXIT_USAGE.
 int UsageError(const std::string& message);
 
-bool ReadFileBytes(const std::string& path, std::string* bytes);
+// The whole file, in a string with `room` bytes reserved beyond it.
+bool ReadFileBytes(const std::string& path, std::string* bytes, size_t room = 0);
 bool WriteFileBytes(const std::string& path, const std::string& bytes);
 
 // The commands that have files of their own.

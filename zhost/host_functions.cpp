@@ -49,16 +49,15 @@ static LPSTR HandOut(const std::string& text)
     return copy;
 }
 
-// A new text replaces the old as an edit control's contents do: the old one is
-// released before the copy is made, so a large message is not held twice. A
-// little room is kept for the header lines the plug-in adds afterwards.
+// A new text replaces the old as an edit control's contents do: where it does
+// not fit, the old one is released before the copy is made, so that a large
+// message is not held twice.
 static void ReplaceText(std::string& target, const char* source)
 {
-    enum { HEADER_ROOM = 4096 };
     size_t length = strlen(source);
     if (length > target.capacity()) {
         std::string().swap(target);
-        target.reserve(length + HEADER_ROOM);
+        target.reserve(length + kTextRoom);
     }
     target.assign(source, length);
 }

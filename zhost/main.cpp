@@ -62,7 +62,7 @@ static int RunOnMessage(Plugin& plugin, const CliOptions& options)
     if (options.args.size() != 1)
         return UsageError(options.command + " takes one FILE");
     std::string text;
-    if (!ReadFileBytes(options.args[0], &text))
+    if (!ReadFileBytes(options.args[0], &text, kTextRoom))
         return UsageError("cannot read " + options.args[0]);
 
     const std::string& command = options.command;

@@ -44,6 +44,11 @@ struct HostState {
     int badFrees = 0;                    // ZDA_Free of texts the host never gave
 };
 
+// The room a message text keeps beyond its length, as an edit control's
+// buffer does: the headers and the signature part the plug-in adds then fit
+// where the old text was, and a large message is not copied into new memory.
+const size_t kTextRoom = 16384;
+
 HostState& Host();
 // Back to a fresh host: default folder, no message, no composer, no commands.
 void ResetHost();
