@@ -6,7 +6,6 @@
 #include <string.h>
 
 #include <fstream>
-#include <sstream>
 #include <string>
 
 #include <gtest/gtest.h>
