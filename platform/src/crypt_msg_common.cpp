@@ -122,12 +122,11 @@ CMS_ContentInfo* ParseContentInfo(const uint8_t* data, size_t size)
         return nullptr;
     }
     // Windows refuses an unknown content type before looking at the content.
-    static const uint8_t kPkcs7Arc[] = {0x2A, 0x86, 0x48, 0x86, 0xF7, 0x0D, 0x01, 0x07};
-    DerTlv type;
-    if (ReadContentTypeOid(data, size, &type)) {
-        uint8_t last = type.length == sizeof kPkcs7Arc + 1 ? type.value[sizeof kPkcs7Arc] : 0;
-        bool known = last != 0 && memcmp(type.value, kPkcs7Arc, sizeof kPkcs7Arc) == 0 &&
-                     (last == 1 || last == 2 || last == 3 || last == 5 || last == 6);
+    DerTlv oid;
+    if (ReadContentTypeOid(data, size, &oid)) {
+        DWORD type = Pkcs7ContentType(oid);
+        bool known = type == CMSG_DATA || type == CMSG_SIGNED || type == CMSG_ENVELOPED ||
+                     type == CMSG_HASHED || type == CMSG_ENCRYPTED;
         if (!known) {
             SetLastError(CRYPT_E_INVALID_MSG_TYPE);
             return nullptr;
@@ -146,6 +145,23 @@ CMS_ContentInfo* ParseContentInfo(const uint8_t* data, size_t size)
     }
     ERR_clear_error();
     return cms;
+}
+
+// The PKCS #7 content types are 1.2.840.113549.1.7.<type>, type being the CMSG_* value.
+static const uint8_t kPkcs7Arc[] = {0x2A, 0x86, 0x48, 0x86, 0xF7, 0x0D, 0x01, 0x07};
+
+DWORD Pkcs7ContentType(const DerTlv& oid)
+{
+    if (oid.length != sizeof kPkcs7Arc + 1 || memcmp(oid.value, kPkcs7Arc, sizeof kPkcs7Arc) != 0)
+        return 0;
+    return oid.value[sizeof kPkcs7Arc];
+}
+
+Bytes Pkcs7ContentTypeOid(DWORD type)
+{
+    Bytes oid(kPkcs7Arc, kPkcs7Arc + sizeof kPkcs7Arc);
+    oid.push_back((uint8_t)type);
+    return oid;
 }
 
 DWORD CmsMessageType(const CMS_ContentInfo* cms)

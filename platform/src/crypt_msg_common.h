@@ -59,6 +59,11 @@ CMS_ContentInfo* ParseContentInfo(const uint8_t* data, size_t size);
 // The CMSG_* type of a parsed ContentInfo, or 0 for a type Windows does not know.
 DWORD CmsMessageType(const CMS_ContentInfo* cms);
 
+// The CMSG_* number of a PKCS #7 content-type OID (its value bytes), or 0 for
+// any other OID; and the value bytes of the OID of a CMSG_* type.
+DWORD Pkcs7ContentType(const DerTlv& oid);
+Bytes Pkcs7ContentTypeOid(DWORD type);
+
 // The CMS object as DER (indefinite lengths made definite); empty on failure.
 Bytes EncodeContentInfo(CMS_ContentInfo* cms);
 

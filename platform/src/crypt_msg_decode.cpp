@@ -32,9 +32,7 @@ DecodeMessage* FromHandle(HCRYPTMSG handle)
 
 Bytes WrapInContentInfo(DWORD type, const Bytes& content)
 {
-    // 1.2.840.113549.1.7.<type>: the PKCS #7 content types share their numbers with CMSG_*.
-    Bytes oid = {0x2A, 0x86, 0x48, 0x86, 0xF7, 0x0D, 0x01, 0x07, (uint8_t)type};
-    Bytes inner = DerEncode(0x06, oid);
+    Bytes inner = DerEncode(0x06, Pkcs7ContentTypeOid(type));
     Bytes explicitContent = DerEncode(0xA0, content);
     inner.insert(inner.end(), explicitContent.begin(), explicitContent.end());
     return DerEncode(0x30, inner);
@@ -128,11 +126,9 @@ BOOL WINAPI CryptMsgUpdate(HCRYPTMSG hCryptMsg, const BYTE* pbData, DWORD cbData
     }
     // An enveloped message's content is never read through this handle, so
     // it is left out of the parse where the DER allows.
-    static const uint8_t kEnvelopedOid[] = {0x2A, 0x86, 0x48, 0x86, 0xF7, 0x0D, 0x01, 0x07, 0x03};
     DerTlv oid;
     ByteSpan encrypted;
-    bool enveloped = ReadContentTypeOid(whole, wholeSize, &oid) && oid.length == sizeof kEnvelopedOid &&
-                     memcmp(oid.value, kEnvelopedOid, sizeof kEnvelopedOid) == 0;
+    bool enveloped = ReadContentTypeOid(whole, wholeSize, &oid) && Pkcs7ContentType(oid) == CMSG_ENVELOPED;
     message->cms =
         enveloped ? ParseEnvelopedMessage(whole, wholeSize, &encrypted) : ParseContentInfo(whole, wholeSize);
     if (message->cms == nullptr)

@@ -161,7 +161,6 @@ PCCERT_CONTEXT MessageCertByKeyId(CMS_ContentInfo* cms, CMS_SignerInfo* signer)
 // lies. False for any other form (BER, constructed content, no content).
 bool SplitSignedContent(const uint8_t* der, size_t size, Bytes* rest, ByteSpan* content)
 {
-    static const uint8_t kSignedOid[] = {0x2A, 0x86, 0x48, 0x86, 0xF7, 0x0D, 0x01, 0x07, 0x02};
     // ContentInfo { signedData, [0] { SignedData { version, digestAlgorithms,
     // encapContentInfo { eContentType, [0] { OCTET STRING } }, ... } } }
     DerTlv path[4], type, version, digests, encapType, wrapper, octets;
@@ -169,8 +168,7 @@ bool SplitSignedContent(const uint8_t* der, size_t size, Bytes* rest, ByteSpan* 
     if (!top.Read(0x30, &path[0]) || !top.AtEnd())
         return false;
     DerReader ci(path[0]);
-    if (!ci.Read(0x06, &type) || type.length != sizeof kSignedOid ||
-        memcmp(type.value, kSignedOid, sizeof kSignedOid) != 0 || !ci.Read(0xA0, &path[1]))
+    if (!ci.Read(0x06, &type) || Pkcs7ContentType(type) != CMSG_SIGNED || !ci.Read(0xA0, &path[1]))
         return false;
     DerReader explicitContent(path[1]);
     if (!explicitContent.Read(0x30, &path[2]))
