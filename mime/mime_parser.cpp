@@ -11,6 +11,7 @@
 
 #include "common/text.h"
 #include "mime/mime_part.h"
+#include "mime/word_scan.h"
 
 namespace {
 
@@ -76,9 +77,7 @@ struct Piece {
 // Whether any of the eight bytes in word is a CR or an LF.
 inline bool HasLineEnd(uint64_t word)
 {
-    const uint64_t ones = 0x0101010101010101ULL, highs = 0x8080808080808080ULL;
-    uint64_t cr = word ^ (ones * '\r'), lf = word ^ (ones * '\n');
-    return (((cr - ones) & ~cr) | ((lf - ones) & ~lf)) & highs;
+    return (BytesEqual(word, '\r') | BytesEqual(word, '\n')) != 0;
 }
 
 // The next piece from position; end is the text's terminator when known
@@ -94,12 +93,9 @@ Piece ReadPiece(const char* position, const char* end)
         size_t limit = (size_t)(end - position);
         if (limit > LINE_CAPACITY)
             limit = LINE_CAPACITY;
-        for (; i + 8 <= limit; i += 8) {
-            uint64_t word;
-            memcpy(&word, position + i, 8);
-            if (HasLineEnd(word))
+        for (; i + 8 <= limit; i += 8)
+            if (HasLineEnd(LoadWord(position + i)))
                 break;
-        }
         while (i < limit && position[i] != '\r' && position[i] != '\n')
             ++i;
     } else {

@@ -12,6 +12,7 @@
 #include "mime/header_fields.h"
 #include "mime/mime_part.h"
 #include "mime/quoted_printable.h"
+#include "mime/word_scan.h"
 
 namespace {
 
@@ -46,9 +47,7 @@ bool LineSurvivesRelays(const char* text, size_t content)
 // Whether any of the eight bytes in word is NUL, CR, LF or above 0x7F.
 inline bool HasSpecialByte(uint64_t word)
 {
-    const uint64_t ones = 0x0101010101010101ULL, highs = 0x8080808080808080ULL;
-    uint64_t cr = word ^ (ones * '\r'), lf = word ^ (ones * '\n');
-    return (word | ((word - ones) & ~word) | ((cr - ones) & ~cr) | ((lf - ones) & ~lf)) & highs;
+    return (HighBytes(word) | ZeroBytes(word) | BytesEqual(word, '\r') | BytesEqual(word, '\n')) != 0;
 }
 
 bool IsSpecialByte(char c)
@@ -64,12 +63,9 @@ bool NodeSurvivesRelays(const char* text, size_t length)
     size_t start = 0;
     while (start < length) {
         size_t i = start;
-        for (; i + 8 <= length; i += 8) {
-            uint64_t word;
-            memcpy(&word, text + i, 8);
-            if (HasSpecialByte(word))
+        for (; i + 8 <= length; i += 8)
+            if (HasSpecialByte(LoadWord(text + i)))
                 break;
-        }
         while (i < length && !IsSpecialByte(text[i]))
             ++i;
         if (!LineSurvivesRelays(text + start, i - start))
