@@ -2,8 +2,6 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "common/guards.h"
-#include "common/host_api.h"
 #include "common/messages.h"
 #include "outgoing/commands.h"
 #include "outgoing/composer.h"
@@ -23,20 +21,9 @@ SignTextFunction SigningForm()
 
 // Signs the composer's text, then encrypts the signed text; the composer is
 // written once, with the result, so a step that fails leaves it as it was.
-// The source goes back to the host as soon as it is signed: a large message
-// is then never held as source, signed text and enveloped text at once.
 char* SignAndEncryptText(HWND window, SmimeResult* result)
 {
-    char* signedText = NULL;
-    {
-        Signer signer;
-        HostText source(g_host.CompGetSource(window));
-        if (source.get() == NULL) {
-            ShowMessage(TEXT_NO_SOURCE);
-            return NULL;
-        }
-        signedText = SigningForm()(window, source.get(), &signer, result);
-    }
+    char* signedText = SignComposerText(window, SigningForm(), result);
     if (signedText == NULL)
         return NULL;
     char* text = EncryptText(window, signedText, result);
@@ -59,7 +46,8 @@ void WINAPI OnSignCommand(HWND window, LPARAM)
 {
     SmimeResult result;
     memset(&result, 0, sizeof result);
-    if (SignComposer(window, SigningForm(), &result) == 1)
+    char* text = SignComposerText(window, SigningForm(), &result);
+    if (text != NULL && ReplaceComposerText(window, text))
         ShowReport({TEXT_SIGNER, "\n", result.signerName});
     StampPluginHeader(window);
 }

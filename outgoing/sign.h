@@ -10,7 +10,7 @@ struct Signer;
 // The signed text of source (multipart/signed, or opaque signed-data), made
 // with the certificate OpenSigner finds into signer (which the caller keeps,
 // so that its store closes after the source goes back). A new text (free())
-// with SR_SIGNED set, or null after the failure's message. SignComposer
+// with SR_SIGNED set, or null after the failure's message. SignComposerText
 // (outgoing/signer.h) runs either on the composer's text.
 char* SignDetachedText(HWND window, const char* source, Signer* signer, SmimeResult* result);
 char* SignOpaqueText(HWND window, const char* source, Signer* signer, SmimeResult* result);

@@ -90,15 +90,14 @@ bool SignContent(PCCERT_CONTEXT cert, BOOL detached, const BYTE* data, DWORD siz
     return false;
 }
 
-int SignComposer(HWND window, SignTextFunction sign, SmimeResult* result)
+char* SignComposerText(HWND window, SignTextFunction sign, SmimeResult* result)
 {
     // Declared first, released last: the source goes back to the host before "MY" closes.
     Signer signer;
     HostText source(g_host.CompGetSource(window));
     if (source.get() == NULL) {
         ShowMessage(TEXT_NO_SOURCE);
-        return 0;
+        return NULL;
     }
-    char* text = sign(window, source.get(), &signer, result);
-    return text != NULL && ReplaceComposerText(window, text) ? 1 : 0;
+    return sign(window, source.get(), &signer, result);
 }

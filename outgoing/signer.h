@@ -29,6 +29,8 @@ bool SignContent(PCCERT_CONTEXT cert, BOOL detached, const BYTE* data, DWORD siz
 // (a new text, free()), or null after the failure's message.
 typedef char* (*SignTextFunction)(HWND window, const char* source, Signer* signer, SmimeResult* result);
 
-// Signs the composer's text with `sign` and writes the result back: 1 on
-// success. The source goes back to the host before the signer's store closes.
-int SignComposer(HWND window, SignTextFunction sign, SmimeResult* result);
+// The composer's text signed with `sign`: a new text (free()), or null after
+// the failure's message. The source goes back to the host before the signer's
+// store closes, and both before this returns: a large message is then never
+// held as source and signed text and what is made of the signed text at once.
+char* SignComposerText(HWND window, SignTextFunction sign, SmimeResult* result);
