@@ -194,21 +194,26 @@ Bytes EncodeContentInfo(CMS_ContentInfo* cms)
     return der;
 }
 
+bool ReadContentInfoLevels(const uint8_t* der, size_t size, DerTlv levels[3], DerTlv* type)
+{
+    // ContentInfo { contentType, [0] EXPLICIT SEQUENCE { ... } }
+    DerReader top(der, size);
+    if (!top.Read(0x30, &levels[0]))
+        return false;
+    DerReader ci(levels[0]);
+    if (!ci.Read(0x06, type) || !ci.Read(0xA0, &levels[1]))
+        return false;
+    DerReader explicitContent(levels[1]);
+    return explicitContent.Read(0x30, &levels[2]);
+}
+
 bool ReadEnvelopedPath(const uint8_t* contentInfoDer, size_t size, EnvelopedPath* path)
 {
-    // ContentInfo { contentType, [0] EXPLICIT EnvelopedData { version,
-    // [0] originatorInfo OPTIONAL, recipientInfos SET,
-    // encryptedContentInfo { contentType, contentEncryptionAlgorithm, ... } } }
+    // EnvelopedData { version, [0] originatorInfo OPTIONAL, recipientInfos SET,
+    // encryptedContentInfo { contentType, contentEncryptionAlgorithm, ... } }
     DerTlv* level = path->levels;
-    DerReader top(contentInfoDer, size);
     DerTlv type, version;
-    if (!top.Read(0x30, &level[0]))
-        return false;
-    DerReader ci(level[0]);
-    if (!ci.Read(0x06, &type) || !ci.Read(0xA0, &level[1]))
-        return false;
-    DerReader ec(level[1]);
-    if (!ec.Read(0x30, &level[2]))
+    if (!ReadContentInfoLevels(contentInfoDer, size, level, &type))
         return false;
     DerReader env(level[2]);
     DerTlv* recipients = &path->recipients;
@@ -220,8 +225,8 @@ bool ReadEnvelopedPath(const uint8_t* contentInfoDer, size_t size, EnvelopedPath
 }
 
 // An enveloped ContentInfo in DER without its encrypted content, and where
-// that content lies in `der`: OpenSSL then parses only the small rest. False
-// for any other form (BER, constructed content, no content).
+// that content lies in `der`. False for any other form (BER, constructed
+// content, no content).
 static bool SplitEnvelopedContent(const uint8_t* der, size_t size, Bytes* rest, ByteSpan* encrypted)
 {
     EnvelopedPath path;
@@ -237,22 +242,27 @@ static bool SplitEnvelopedContent(const uint8_t* der, size_t size, Bytes* rest, 
     return true;
 }
 
-CMS_ContentInfo* ParseEnvelopedMessage(const uint8_t* blob, size_t size, ByteSpan* encrypted)
+CMS_ContentInfo* ParseAroundContent(const uint8_t* blob, size_t size, ContentSplitter split, ByteSpan* content)
 {
     Bytes rest;
-    if (SplitEnvelopedContent(blob, size, &rest, encrypted)) {
+    if (split != nullptr && split(blob, size, &rest, content)) {
         CMS_ContentInfo* cms = ParseContentInfo(rest.data(), rest.size());
         if (cms != nullptr)
             return cms;
     }
-    *encrypted = ByteSpan();
+    *content = ByteSpan();
     CMS_ContentInfo* cms = ParseContentInfo(blob, size);
-    ASN1_OCTET_STRING** content = cms != nullptr ? CMS_get0_content(cms) : nullptr;
-    if (content != nullptr && *content != nullptr) {
-        encrypted->data = ASN1_STRING_get0_data(*content);
-        encrypted->size = (size_t)ASN1_STRING_length(*content);
+    ASN1_OCTET_STRING** inner = cms != nullptr ? CMS_get0_content(cms) : nullptr;
+    if (inner != nullptr && *inner != nullptr) {
+        content->data = ASN1_STRING_get0_data(*inner);
+        content->size = (size_t)ASN1_STRING_length(*inner);
     }
     return cms;
+}
+
+CMS_ContentInfo* ParseEnvelopedMessage(const uint8_t* blob, size_t size, ByteSpan* encrypted)
+{
+    return ParseAroundContent(blob, size, SplitEnvelopedContent, encrypted);
 }
 
 Bytes EnvelopedContentAlgorithm(const uint8_t* contentInfoDer, size_t size)

@@ -67,6 +67,11 @@ Bytes Pkcs7ContentTypeOid(DWORD type);
 // The CMS object as DER (indefinite lengths made definite); empty on failure.
 Bytes EncodeContentInfo(CMS_ContentInfo* cms);
 
+// The outer levels of a ContentInfo in DER: the ContentInfo, its [0] and the
+// SEQUENCE in that (levels 0 to 2), and the contentType OID. False when the
+// DER does not have that shape.
+bool ReadContentInfoLevels(const uint8_t* der, size_t size, DerTlv levels[3], DerTlv* type);
+
 // The way into an enveloped ContentInfo in DER: the ContentInfo, its [0],
 // the EnvelopedData and its EncryptedContentInfo (levels 0 to 3), and the
 // recipientInfos SET. False when the DER does not have that shape.
@@ -76,10 +81,19 @@ struct EnvelopedPath {
 };
 bool ReadEnvelopedPath(const uint8_t* contentInfoDer, size_t size, EnvelopedPath* path);
 
-// Parses an enveloped ContentInfo without copying its encrypted content where
-// the DER allows: OpenSSL then reads only the rest, and *encrypted is where
-// the content lies in `blob`. Any other form is parsed whole, and *encrypted
-// points into the parsed object. Null with the error set on failure.
+// Cuts the content out of a ContentInfo in DER: `rest` is the ContentInfo
+// without it, and `content` where it lies in der. False for a form it does
+// not cut.
+typedef bool (*ContentSplitter)(const uint8_t* der, size_t size, Bytes* rest, ByteSpan* content);
+
+// Parses a ContentInfo without copying its content where `split` (or null)
+// cuts it out: OpenSSL then reads only the small rest, and *content is where
+// the content lies in blob. Any other form, and a failure of that way, is
+// parsed whole, and *content points into the parsed object (empty when it has
+// no content). Null with the error set on failure.
+CMS_ContentInfo* ParseAroundContent(const uint8_t* blob, size_t size, ContentSplitter split, ByteSpan* content);
+
+// ParseAroundContent for enveloped messages, whose encrypted content it cuts out.
 CMS_ContentInfo* ParseEnvelopedMessage(const uint8_t* blob, size_t size, ByteSpan* encrypted);
 
 // The content-encryption AlgorithmIdentifier of an enveloped ContentInfo, as

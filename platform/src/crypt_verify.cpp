@@ -164,14 +164,8 @@ bool SplitSignedContent(const uint8_t* der, size_t size, Bytes* rest, ByteSpan* 
     // ContentInfo { signedData, [0] { SignedData { version, digestAlgorithms,
     // encapContentInfo { eContentType, [0] { OCTET STRING } }, ... } } }
     DerTlv path[4], type, version, digests, encapType, wrapper, octets;
-    DerReader top(der, size);
-    if (!top.Read(0x30, &path[0]) || !top.AtEnd())
-        return false;
-    DerReader ci(path[0]);
-    if (!ci.Read(0x06, &type) || Pkcs7ContentType(type) != CMSG_SIGNED || !ci.Read(0xA0, &path[1]))
-        return false;
-    DerReader explicitContent(path[1]);
-    if (!explicitContent.Read(0x30, &path[2]))
+    if (!ReadContentInfoLevels(der, size, path, &type) || path[0].total != size ||
+        Pkcs7ContentType(type) != CMSG_SIGNED)
         return false;
     DerReader signedData(path[2]);
     if (!signedData.Read(0x02, &version) || !signedData.Read(0x31, &digests) ||
@@ -189,21 +183,6 @@ bool SplitSignedContent(const uint8_t* der, size_t size, Bytes* rest, ByteSpan* 
     return true;
 }
 
-// The parsed message: the encapsulated content is cut out first where it can
-// be (then `content` is where it lies in the blob); any other form, and a
-// failure of that way, is parsed whole. Null with the error set on failure.
-CMS_ContentInfo* ParseSignedMessage(const BYTE* blob, DWORD blobSize, bool wantsContent, ByteSpan* content)
-{
-    Bytes rest;
-    if (wantsContent && SplitSignedContent(blob, blobSize, &rest, content)) {
-        CMS_ContentInfo* cms = ParseContentInfo(rest.data(), rest.size());
-        if (cms != nullptr)
-            return cms;
-    }
-    *content = ByteSpan();
-    return ParseContentInfo(blob, blobSize);
-}
-
 // Shared body of both functions: the verified signer's certificate (a new
 // reference), or null with the error set. `detachedContent` null: the
 // content is taken from the message, and `content` tells where it lies (in
@@ -218,7 +197,8 @@ PCCERT_CONTEXT VerifySignedMessage(PCRYPT_VERIFY_MESSAGE_PARA para, DWORD signer
         SetLastError(E_INVALIDARG);
         return nullptr;
     }
-    holder->cms = ParseSignedMessage(blob, blobSize, detachedContent == nullptr, content);
+    holder->cms = ParseAroundContent(blob, blobSize, detachedContent == nullptr ? SplitSignedContent : nullptr,
+                                     content);
     if (holder->cms == nullptr)
         return nullptr;
     if (CmsMessageType(holder->cms) != CMSG_SIGNED) {
@@ -236,15 +216,8 @@ PCCERT_CONTEXT VerifySignedMessage(PCRYPT_VERIFY_MESSAGE_PARA para, DWORD signer
         return nullptr;
     }
 
-    if (detachedContent != nullptr) {
+    if (detachedContent != nullptr)
         *content = *detachedContent;
-    } else if (content->data == nullptr) {
-        ASN1_OCTET_STRING** inner = CMS_get0_content(holder->cms);
-        if (inner != nullptr && *inner != nullptr) {
-            content->data = ASN1_STRING_get0_data(*inner);
-            content->size = (size_t)ASN1_STRING_length(*inner);
-        }
-    }
 
     SignerId id;
     if (!MakeSignerId(signer, &id)) {
@@ -319,7 +292,7 @@ HCERTSTORE WINAPI CryptGetMessageCertificates(DWORD dwMsgAndCertEncodingType, HC
     }
     CmsHolder holder;
     ByteSpan content;  // not read: only the certificates are wanted
-    holder.cms = ParseSignedMessage(pbSignedBlob, cbSignedBlob, true, &content);
+    holder.cms = ParseAroundContent(pbSignedBlob, cbSignedBlob, SplitSignedContent, &content);
     if (holder.cms == nullptr)
         return nullptr;
     HCERTSTORE store = MessageStore(holder.cms);
