@@ -84,6 +84,14 @@ STACK_OF(X509)* RecipientList(DWORD count, PCCERT_CONTEXT recipients[])
     return certs;
 }
 
+// The keyed cipher of a CMS_dataInit chain (the chain's), or null.
+EVP_CIPHER_CTX* ChainCipher(BIO* chain)
+{
+    BIO* cipherBio = BIO_find_type(chain, BIO_TYPE_CIPHER);
+    EVP_CIPHER_CTX* keyed = nullptr;
+    return cipherBio != nullptr && BIO_get_cipher_ctx(cipherBio, &keyed) == 1 ? keyed : nullptr;
+}
+
 // An enveloped message whose content goes straight from the caller's data
 // into the caller's buffer. OpenSSL builds all but the encrypted content
 // (the wrapped keys, the algorithm and its IV) and gives the keyed cipher;
@@ -118,10 +126,9 @@ public:
             BIO_free(sink);
             return FailWith(NTE_BAD_KEY);
         }
-        BIO* cipherBio = BIO_find_type(chain_, BIO_TYPE_CIPHER);
+        keyed_ = ChainCipher(chain_);
         int block = 0;
-        if (cipherBio == nullptr || BIO_get_cipher_ctx(cipherBio, &keyed_) != 1 ||
-            EVP_CIPHER_CTX_get_mode(keyed_) != EVP_CIPH_CBC_MODE ||
+        if (keyed_ == nullptr || EVP_CIPHER_CTX_get_mode(keyed_) != EVP_CIPH_CBC_MODE ||
             (block = EVP_CIPHER_CTX_get_block_size(keyed_)) <= 0 || CMS_dataFinal(cms_, chain_) != 1)
             return FailWith(CRYPT_E_MSG_ERROR);
         encryptedSize_ = ((size_t)contentSize / (size_t)block + 1) * (size_t)block;  // with its padding
@@ -225,10 +232,8 @@ bool DecryptContent(CMS_ContentInfo* cms, ByteSpan encrypted, ContentOut* out)
     BIO* chain = CMS_dataInit(cms, nullptr);
     if (chain == nullptr)
         return false;
-    EVP_CIPHER_CTX* keyed = nullptr;
-    BIO* cipherBio = BIO_find_type(chain, BIO_TYPE_CIPHER);
-    bool ok = cipherBio != nullptr && BIO_get_cipher_ctx(cipherBio, &keyed) == 1 &&
-              DecryptSpan(keyed, encrypted, out);
+    EVP_CIPHER_CTX* keyed = ChainCipher(chain);
+    bool ok = keyed != nullptr && DecryptSpan(keyed, encrypted, out);
     BIO_free_all(chain);
     return ok;
 }
